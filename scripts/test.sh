@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs what is missing, checks formatting and project rules, builds, and runs the whole test suite.
+#
+#   scripts/test.sh                  the normal build (CMake preset "default", build/default)
+#   scripts/test.sh --preset asan    the same suite built with AddressSanitizer + UndefinedBehaviorSanitizer
+#
+# Exits non-zero on the first failing step.
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+usage()
+{
+    echo "usage: scripts/test.sh [--preset NAME]   (NAME: default, asan)" >&2
+    exit 2
+}
+
+preset=default
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+    --preset)
+        [[ $# -ge 2 ]] || usage
+        preset=$2
+        shift 2
+        ;;
+    --preset=*)
+        preset=${1#--preset=}
+        shift
+        ;;
+    -h | --help) usage ;;
+    *) usage ;;
+    esac
+done
+
+section()
+{
+    printf '\n==== %s ====\n' "$*"
+}
+
+section "Dependencies (scripts/setup.sh)"
+bash scripts/setup.sh
+
+section "Formatting (scripts/format.sh --check)"
+bash scripts/format.sh --check
+
+section "Project rules (scripts/check_catch_all.sh)"
+bash scripts/check_catch_all.sh
+
+section "Configure (cmake --preset $preset)"
+cmake --preset "$preset"
+
+section "Build (cmake --build --preset $preset)"
+cmake --build --preset "$preset"
+
+section "Test (ctest --preset $preset)"
+ctest --preset "$preset" --output-on-failure
+
+section "All steps passed (preset $preset)"

@@ -1,0 +1,65 @@
+#include "driver/varon_capture_driver.h"
+
+#include <new>
+
+#include "io/digital_io.h"
+#include "ptz/varon_ptz_handler.h"
+
+namespace kestrav
+{
+std::int32_t ResolveChannelCodec(std::int32_t requested, std::int32_t deviceDefault)
+{
+    return requested == kCodecDeviceDefault || requested == kCodecDeviceDefaultAlt ? deviceDefault : requested;
+}
+
+CVaronIPCaptureDriver::~CVaronIPCaptureDriver()
+{
+    Close();
+}
+
+bool CVaronIPCaptureDriver::Open(ipcapture::IIPDebugOutput* debugSink, ipcapture::IIPMediaAllocator* allocator,
+                                 ipcapture::IIPDeviceParams* deviceParams)
+{
+    if (!CIPCaptureDriver::Open(debugSink, allocator, deviceParams))
+        return false;
+    DeviceInfo().requestTimeoutMs = kDeviceTimeoutMs;
+    DeviceInfo().signalTimeoutMs = kDeviceTimeoutMs;
+    const std::int32_t standard = GetParamInt(1);
+    if (standard != kMissingParamInt)
+        SetVideoStandard(standard);
+    LogDriverOpened(GetParamString(2));
+    return true;
+}
+
+bool CVaronIPCaptureDriver::CreateCaptureIO()
+{
+    if (m_captureIO == nullptr)
+        m_captureIO.reset(new (std::nothrow) CDigitalIO(this));
+    return m_captureIO != nullptr;
+}
+
+bool CVaronIPCaptureDriver::CreatePTZHandler()
+{
+    if (m_ptzHandler == nullptr)
+        m_ptzHandler.reset(new (std::nothrow) CVaronPTZHandler(this, kModuleName));
+    return m_ptzHandler != nullptr;
+}
+
+ICameraChannel* CVaronIPCaptureDriver::CreateVideoChannel(std::uint32_t, ipcapture::IIPFrameSink* sink,
+                                                          std::int32_t codec)
+{
+    if (sink == nullptr)
+        return nullptr;
+    const std::int32_t resolved = ResolveChannelCodec(codec, GetDefaultCodec());
+    if (resolved != kCodecJpeg && resolved != kCodecH264)
+        return nullptr;
+    // The H.264 and JPEG RTSP channels are not part of the module yet.
+    return nullptr;
+}
+
+IMotionChannel* CVaronIPCaptureDriver::CreateMotionChannel(std::uint32_t, ipcapture::IIPFrameSink*)
+{
+    // The motion channel is not part of the module yet.
+    return nullptr;
+}
+}
