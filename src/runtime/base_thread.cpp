@@ -34,28 +34,15 @@ bool CBaseThread::StartThread(const std::string& name)
 
 bool CBaseThread::JoinThread(std::uint32_t milliseconds)
 {
-    m_stopEvent.Set();
-    if (IsOwnThread())
-        return false;
-    if (m_handle == nullptr)
-        return true;
-    if (platform::WaitForThreadEnd(m_handle, milliseconds) != platform::WaitResult::Signaled)
-    {
-        if (m_owner != nullptr)
-            m_owner->SendDebugMessage(
-                kLogWarning, "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds",
-                "kestrav::CBaseThread::JoinThread", m_threadId, m_threadName.c_str(), DeviceText().c_str(),
-                static_cast<unsigned long>(milliseconds));
-        platform::WaitForThreadEnd(m_handle, platform::kInfinite);
-        if (m_owner != nullptr)
-            m_owner->SendDebugMessage(kLogInformation, "%s: Thread (id=%u, name=\"%s\") was stopped correctly",
-                                      "kestrav::CBaseThread::JoinThread", m_threadId, m_threadName.c_str());
-    }
-    CloseHandle();
-    return true;
+    return StopWith(milliseconds, [this](std::uint32_t waited) { WaitWithoutLimit(waited); });
 }
 
 bool CBaseThread::StopThread(std::uint32_t milliseconds)
+{
+    return StopWith(milliseconds, [this](std::uint32_t waited) { Terminate(waited); });
+}
+
+template <typename OnTimeOut> bool CBaseThread::StopWith(std::uint32_t milliseconds, OnTimeOut onTimeOut)
 {
     m_stopEvent.Set();
     if (IsOwnThread())
@@ -63,9 +50,22 @@ bool CBaseThread::StopThread(std::uint32_t milliseconds)
     if (m_handle == nullptr)
         return true;
     if (platform::WaitForThreadEnd(m_handle, milliseconds) != platform::WaitResult::Signaled)
-        Terminate(milliseconds);
+        onTimeOut(milliseconds);
     CloseHandle();
     return true;
+}
+
+void CBaseThread::WaitWithoutLimit(std::uint32_t waitedMilliseconds)
+{
+    if (m_owner != nullptr)
+        m_owner->SendDebugMessage(
+            kLogWarning, "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds",
+            "kestrav::CBaseThread::JoinThread", m_threadId, m_threadName.c_str(), DeviceText().c_str(),
+            static_cast<unsigned long>(waitedMilliseconds));
+    platform::WaitForThreadEnd(m_handle, platform::kInfinite);
+    if (m_owner != nullptr)
+        m_owner->SendDebugMessage(kLogInformation, "%s: Thread (id=%u, name=\"%s\") was stopped correctly",
+                                  "kestrav::CBaseThread::JoinThread", m_threadId, m_threadName.c_str());
 }
 
 void CBaseThread::Terminate(std::uint32_t waitedMilliseconds)

@@ -46,6 +46,9 @@ protected:
 
 private:
     static void ThreadEntry(void* argument);
+    // The common path of both stops; `onTimeOut` runs when the thread outlives the wait.
+    template <typename OnTimeOut> bool StopWith(std::uint32_t milliseconds, OnTimeOut onTimeOut);
+    void WaitWithoutLimit(std::uint32_t waitedMilliseconds);
     bool IsOwnThread() const;
     std::string DeviceText() const;
     void Terminate(std::uint32_t waitedMilliseconds);
