@@ -5,7 +5,7 @@ namespace kestrav::hostkit
 HostKit::HostKit()
     : misuse_(std::make_shared<MisuseMonitor>()), calls_(std::make_shared<HostCallLog>()), debug_(misuse_),
       allocator_(misuse_), sink_(misuse_), model_(calls_, misuse_), connection_(calls_, misuse_),
-      params_(calls_, misuse_)
+      params_(calls_, misuse_), channel_(misuse_)
 {
     model_.SetModelName(kDefaultModelName);
     model_.SetVideoChannelCount(kDefaultVideoChannelCount);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hostkit/host_call_log.h"
+#include "hostkit/host_channel_params.h"
 #include "hostkit/host_debug_output.h"
 #include "hostkit/host_device_params.h"
 #include "hostkit/host_frame_sink.h"
@@ -39,6 +40,8 @@ public:
     HostDeviceModel& Model() { return model_; }
     HostConnectionParams& Connection() { return connection_; }
     HostDeviceParams& Params() { return params_; }
+    // The parameters of a channel start.
+    HostChannelParams& Channel() { return channel_; }
     HostCallLog& Calls() { return *calls_; }
     MisuseMonitor& Misuse() { return *misuse_; }
     // For further host objects (a second frame sink) that should report to the same place.
@@ -58,5 +61,6 @@ private:
     HostDeviceModel model_;
     HostConnectionParams connection_;
     HostDeviceParams params_;
+    HostChannelParams channel_;
 };
 }

@@ -3,13 +3,10 @@
 
 #include <cstdint>
 
+#include <brantel/channel_params.h>
+
 namespace kestrav
 {
-namespace ipcapture
-{
-class IIPPrivacyMaskSource;
-}
-
 // Stream kinds: 0 main (recording), 1 live, 2 remote.
 constexpr std::uint32_t kStreamMain = 0;
 constexpr std::uint32_t kStreamLive = 1;
