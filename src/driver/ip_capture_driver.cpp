@@ -1,11 +1,11 @@
 #include "driver/ip_capture_driver.h"
 
-#include <charconv>
 #include <cstdarg>
 #include <new>
 
 #include "platform/thread_termination.h"
 #include "runtime/debug_info.h"
+#include "rtsp/text_utils.h"
 #include "runtime/format_string.h"
 
 namespace kestrav
@@ -37,28 +37,6 @@ std::string HostDirectoryOf(const std::string& executablePath)
     if (separator == std::string::npos)
         return executablePath;
     return executablePath.substr(0, separator + 1);
-}
-
-std::optional<std::int32_t> ParseDecimalParam(const std::string& text)
-{
-    std::string_view digits(text);
-    bool negative = false;
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-'))
-    {
-        negative = digits.front() == '-';
-        digits.remove_prefix(1);
-    }
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)
-        return std::nullopt;
-    // Parse the magnitude wide, so that the most negative value fits and overflow is seen.
-    std::int64_t magnitude = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
-    if (error != std::errc() || end != digits.data() + digits.size())
-        return std::nullopt;
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    if (value < INT32_MIN || value > INT32_MAX)
-        return std::nullopt;
-    return static_cast<std::int32_t>(value);
 }
 
 CIPCaptureDriver::CIPCaptureDriver()
@@ -229,6 +207,6 @@ std::int32_t CIPCaptureDriver::GetParamInt(std::int32_t index)
     const auto found = m_extraParams.find(index);
     if (found == m_extraParams.end())
         return kMissingParamInt;
-    return ParseDecimalParam(found->second).value_or(kMissingParamInt);
+    return ParseStrictInt(found->second).value_or(kMissingParamInt);
 }
 }

@@ -84,7 +84,4 @@ private:
 // The host directory rule: the executable's path up to and including its last
 // separator; empty when the path does not fit the 512-byte buffer of the host API.
 std::string HostDirectoryOf(const std::string& executablePath);
-
-// A decimal integer with an optional sign, in 32 bits; nullopt for anything else.
-std::optional<std::int32_t> ParseDecimalParam(const std::string& text);
 }
