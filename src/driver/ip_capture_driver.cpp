@@ -4,8 +4,8 @@
 #include <new>
 
 #include "platform/thread_termination.h"
-#include "runtime/debug_info.h"
 #include "rtsp/text_utils.h"
+#include "runtime/debug_info.h"
 #include "runtime/format_string.h"
 
 namespace kestrav
