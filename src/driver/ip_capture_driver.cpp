@@ -7,13 +7,12 @@
 #include "rtsp/text_utils.h"
 #include "runtime/debug_info.h"
 #include "runtime/format_string.h"
+#include "runtime/host_directory.h"
 
 namespace kestrav
 {
 namespace
 {
-// The host API reads the executable's path into 512 bytes.
-constexpr std::size_t kMaximumExecutablePath = 511;
 // A host that never ends its extra parameter list must not hang Open.
 constexpr std::int32_t kMaximumExtraParams = 4096;
 constexpr platform::FileVersion kDefaultHostCoreVersion{5, 12, 0, 0};
@@ -29,18 +28,7 @@ bool VersionBelow(const platform::FileVersion& version, std::uint16_t major, std
 }
 }
 
-std::string HostDirectoryOf(const std::string& executablePath)
-{
-    if (executablePath.size() > kMaximumExecutablePath)
-        return {};
-    const auto separator = executablePath.rfind(platform::kPathSeparator);
-    if (separator == std::string::npos)
-        return executablePath;
-    return executablePath.substr(0, separator + 1);
-}
-
-CIPCaptureDriver::CIPCaptureDriver()
-    : m_hostCoreVersion(kDefaultHostCoreVersion), m_hostDirectory(HostDirectoryOf(platform::HostExecutablePath()))
+CIPCaptureDriver::CIPCaptureDriver() : m_hostCoreVersion(kDefaultHostCoreVersion), m_hostDirectory(HostDirectory())
 {
     if (auto version = platform::FindHostCoreVersion(m_hostDirectory))
         m_hostCoreVersion = *version;

@@ -80,8 +80,4 @@ private:
     bool ReadDeviceParams(ipcapture::IIPDeviceParams* deviceParams);
     unsigned TranslateLevel(unsigned level) const;
 };
-
-// The host directory rule: the executable's path up to and including its last
-// separator; empty when the path does not fit the 512-byte buffer of the host API.
-std::string HostDirectoryOf(const std::string& executablePath);
 }

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "driver/varon_capture_driver.h"
+#include "runtime/host_directory.h"
 #include "support/host_fixture.h"
 
 namespace kestrav
