@@ -1,0 +1,91 @@
+// The RTP port of a stream: datagrams are parsed and queued on the UDP reading thread and
+// handed to the channel on a thread of their own, so that the socket is drained while the
+// channel decodes.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+#include "platform/socket.h"
+#include "rtsp/rtp_client.h"
+#include "rtsp/rtp_packet.h"
+#include "rtsp/rtp_receiver_user.h"
+#include "runtime/base_thread.h"
+#include "runtime/event.h"
+#include "runtime/recursive_lock.h"
+#include "runtime/smart_ptr.h"
+
+namespace kestrav
+{
+class CRTPReceiver : public IRTPClientUser, public CBaseThread
+{
+public:
+    explicit CRTPReceiver(IDebugMessage* owner);
+    ~CRTPReceiver() override;
+
+    // Not owned; set before opening.
+    void SetUser(IRTPReceiverUser* user) { m_user = user; }
+
+    // Only UDP (kTransportModeUdp) opens a port; an open receiver is closed first. Any
+    // failure closes the receiver and returns false. Port 0 takes any free port.
+    bool OpenReceiver(std::uint16_t port, std::uint32_t transportMode);
+    // Returns once the delivery thread has left the user (or has been terminated after 2 s);
+    // queued packets are dropped.
+    void CloseReceiver();
+    // 0 without an open port.
+    std::uint16_t GetLocalPort();
+
+    // Packets dropped because the queue was full, over the receiver's life.
+    std::uint64_t GetDroppedPacketCount() const { return m_droppedPackets.load(); }
+    // The defaults fit any camera; a smaller bound lets tests fill the queue.
+    void SetQueueLimits(std::size_t packets, std::size_t bytes);
+
+    void OnDatagram(IRTPClient* client, const platform::SocketAddressV4& sender,
+                    std::span<const std::uint8_t> bytes) override;
+    void OnIdle(IRTPClient* client) override;
+    void OnClosed(IRTPClient* client) override;
+
+    static constexpr std::uint32_t kTransportModeUdp = 0;
+    static constexpr std::uint32_t kDatagramBufferBytes = 1536;
+
+    // The queue is filled before the channel checks who sent a datagram, so anyone who can
+    // reach the port could otherwise grow the host's memory without limit. The bound covers a
+    // 4K key frame arriving in one burst while the channel is busy: about 3 MB, some 2500
+    // datagrams of 1400 bytes, with room to spare. Beyond it datagrams are dropped and
+    // counted; the depacketizer sees the gap in the sequence numbers.
+    static constexpr std::size_t kDefaultQueuePackets = 4096;
+    static constexpr std::size_t kDefaultQueueBytes = 8 * 1024 * 1024;
+
+protected:
+    void ThreadFunction() override;
+
+private:
+    struct Entry
+    {
+        platform::SocketAddressV4 sender;
+        CRTPPacket packet;
+        std::size_t datagramBytes = 0;
+    };
+
+    bool HasRoomFor(std::size_t datagramBytes) const;
+    std::unique_ptr<Entry> TakeOldest(bool* queueEmptied);
+    void Deliver(const Entry& entry);
+    void ClearQueue();
+    void CountDrop() { m_droppedPackets.fetch_add(1, std::memory_order_relaxed); }
+
+    IDebugMessage* m_owner;
+    TSmartPtr<IRTPClient> m_client;
+    IRTPReceiverUser* m_user = nullptr;
+    // Guards the queue, its byte count and its limits.
+    mutable CRecursiveLock m_queueLock;
+    std::deque<std::unique_ptr<Entry>> m_queue;
+    std::size_t m_queuedBytes = 0;
+    std::size_t m_queuePacketLimit = kDefaultQueuePackets;
+    std::size_t m_queueByteLimit = kDefaultQueueBytes;
+    CEvent m_packetEvent{false};
+    std::atomic<std::uint64_t> m_droppedPackets{0};
+};
+}

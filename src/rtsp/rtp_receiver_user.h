@@ -1,0 +1,31 @@
+// What an RTP channel receives from its transports: packets from the UDP receiver or from
+// the RTSP connection, and the session facts the RTSP client learns.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/socket.h"
+
+namespace kestrav
+{
+class CRTPPacket;
+struct ParameterSets;
+
+class IRTPReceiverUser
+{
+public:
+    virtual ~IRTPReceiverUser() = default;
+    // A packet read from the RTSP connection (interleaved transport).
+    virtual void OnInterleavedPacket(const CRTPPacket& packet) = 0;
+    // A packet received on the UDP port, with its sender, which is not checked before this
+    // call. The packet is valid only during the call.
+    virtual void OnPacket(const platform::SocketAddressV4& source, const CRTPPacket& packet) = 0;
+    // Nothing arrived on the UDP port during a select period.
+    virtual void OnReceiveTimeout() = 0;
+    virtual void OnSocketClosed() = 0;
+    // The parameter sets of the session description.
+    virtual void OnParameterSets(const ParameterSets& sets) = 0;
+    // The camera's ports from the SETUP answer, in host order.
+    virtual void OnServerPorts(std::uint16_t rtpPort, std::uint16_t rtcpPort) = 0;
+};
+}
