@@ -116,6 +116,25 @@ int SendToSocket(SocketHandle socket, std::span<const std::uint8_t> bytes, const
 // threads.
 WaitResult WaitForSocketReadable(SocketHandle socket, std::uint32_t milliseconds);
 
+// Signaled when a connect under way has completed without error, TimedOut, or Failed with
+// LastSocketError() (for example a refused connection). A termination point on module threads.
+WaitResult WaitForSocketConnected(SocketHandle socket, std::uint32_t milliseconds);
+
+bool SetSocketNonBlocking(SocketHandle socket, bool nonBlocking);
+
+// 0 when connected; kSocketFailure otherwise, with kSocketErrorWouldBlock for a non-blocking
+// connect that is under way.
+int ConnectSocket(SocketHandle socket, const SocketAddressV4& destination);
+
+// Bytes sent on a connected socket (perhaps fewer than given), or kSocketFailure.
+int SendSocket(SocketHandle socket, std::span<const std::uint8_t> bytes);
+
+// Waits up to `milliseconds` for data (a termination point on module threads), then reads what
+// is there without blocking, at most the buffer's size; with `peek` the bytes stay queued.
+// Bytes read, 0 when the peer closed the connection, or kSocketFailure (kSocketErrorTimedOut
+// after the wait).
+int ReceiveSocket(SocketHandle socket, std::span<std::uint8_t> buffer, std::uint32_t milliseconds, bool peek = false);
+
 // The Winsock number of the calling thread's last failed socket call.
 int LastSocketError();
 }

@@ -2,6 +2,7 @@
 // Winsock numbers, and a readability wait that a thread termination interrupts.
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -290,7 +291,10 @@ int SendToSocket(SocketHandle socket, std::span<const std::uint8_t> bytes, const
     return static_cast<int>(sent);
 }
 
-WaitResult WaitForSocketReadable(SocketHandle socket, std::uint32_t milliseconds)
+namespace
+{
+// Waits for `events` on the socket. A termination point on module threads.
+WaitResult WaitForSocketEvents(SocketHandle socket, short events, std::uint32_t milliseconds)
 {
     if (!IsValid(socket))
         return Fail(WaitResult::Failed, kSocketErrorNotSocket);
@@ -306,7 +310,7 @@ WaitResult WaitForSocketReadable(SocketHandle socket, std::uint32_t milliseconds
             const int slice = static_cast<int>(posix::kTerminationPollSliceMilliseconds);
             timeout = timeout < 0 ? slice : std::min(timeout, slice);
         }
-        pollfd watched[2] = {{Descriptor(socket), POLLIN, 0}, {wake, POLLIN, 0}};
+        pollfd watched[2] = {{Descriptor(socket), events, 0}, {wake, POLLIN, 0}};
         const nfds_t count = wake >= 0 ? 2 : 1;
         const int ready = poll(watched, count, timeout);
         if (ready < 0)
@@ -317,17 +321,96 @@ WaitResult WaitForSocketReadable(SocketHandle socket, std::uint32_t milliseconds
         }
         if ((watched[0].revents & POLLNVAL) != 0)
             return Fail(WaitResult::Failed, kSocketErrorNotSocket);
-        // An error or a hang-up is readable too: the read reports it.
-        if ((watched[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0)
+        // An error or a hang-up counts too: the next call on the socket reports it.
+        if ((watched[0].revents & (events | POLLERR | POLLHUP)) != 0)
             return WaitResult::Signaled;
         // The wake descriptor fired, a slice ended, or the time-out passed: the next pass
         // throws when the thread has been terminated.
         if (!forever && posix::DeadlinePassed(deadline))
         {
             posix::TerminationWakeDescriptor();
-            return WaitResult::TimedOut;
+            return Fail(WaitResult::TimedOut, kSocketErrorTimedOut);
         }
     }
+}
+}
+
+WaitResult WaitForSocketReadable(SocketHandle socket, std::uint32_t milliseconds)
+{
+    return WaitForSocketEvents(socket, POLLIN, milliseconds);
+}
+
+WaitResult WaitForSocketConnected(SocketHandle socket, std::uint32_t milliseconds)
+{
+    const WaitResult result = WaitForSocketEvents(socket, POLLOUT, milliseconds);
+    if (result != WaitResult::Signaled)
+        return result;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(Descriptor(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return Fail(WaitResult::Failed);
+    if (error != 0)
+        return Fail(WaitResult::Failed, ToWinsockError(error));
+    return WaitResult::Signaled;
+}
+
+bool SetSocketNonBlocking(SocketHandle socket, bool nonBlocking)
+{
+    if (!IsValid(socket))
+        return Fail(false, kSocketErrorNotSocket);
+    const int flags = fcntl(Descriptor(socket), F_GETFL, 0);
+    if (flags < 0)
+        return Fail(false);
+    const int wanted = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    if (fcntl(Descriptor(socket), F_SETFL, wanted) != 0)
+        return Fail(false);
+    return true;
+}
+
+int ConnectSocket(SocketHandle socket, const SocketAddressV4& destination)
+{
+    if (!IsValid(socket))
+        return Fail(kSocketFailure, kSocketErrorNotSocket);
+    const sockaddr_in to = ToNative(destination);
+    if (connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
+        return 0;
+    // A non-blocking connect under way is Winsock's would-block.
+    if (errno == EINPROGRESS)
+        return Fail(kSocketFailure, kSocketErrorWouldBlock);
+    return Fail(kSocketFailure);
+}
+
+int SendSocket(SocketHandle socket, std::span<const std::uint8_t> bytes)
+{
+    if (!IsValid(socket))
+        return Fail(kSocketFailure, kSocketErrorNotSocket);
+    const std::size_t length = std::min<std::size_t>(bytes.size(), 0x7FFFFFFF);
+    ssize_t sent;
+    do
+    {
+        // No SIGPIPE: a signal would go to the host's process.
+        sent = send(Descriptor(socket), bytes.data(), length, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0)
+        return Fail(kSocketFailure);
+    return static_cast<int>(sent);
+}
+
+int ReceiveSocket(SocketHandle socket, std::span<std::uint8_t> buffer, std::uint32_t milliseconds, bool peek)
+{
+    if (buffer.empty())
+        return 0;
+    if (WaitForSocketReadable(socket, milliseconds) != WaitResult::Signaled)
+        return kSocketFailure;
+    const std::size_t capacity = std::min<std::size_t>(buffer.size(), 0x7FFFFFFF);
+    ssize_t received;
+    do
+    {
+        received = recv(Descriptor(socket), buffer.data(), capacity, MSG_DONTWAIT | (peek ? MSG_PEEK : 0));
+    } while (received < 0 && errno == EINTR);
+    if (received < 0)
+        return Fail(kSocketFailure);
+    return static_cast<int>(received);
 }
 
 int LastSocketError()

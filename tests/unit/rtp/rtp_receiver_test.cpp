@@ -12,8 +12,8 @@
 
 #include "rtsp/rtp_receiver.h"
 #include "runtime/event.h"
+#include "support/recording_owner.h"
 #include "udp_test_support.h"
-#include "unit/runtime/recording_owner.h"
 
 namespace kestrav
 {

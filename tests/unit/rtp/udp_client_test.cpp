@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "rtsp/udp_client.h"
+#include "support/recording_owner.h"
 #include "udp_test_support.h"
-#include "unit/runtime/recording_owner.h"
 
 namespace kestrav
 {

@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "platform/process.h"
-#include "recording_owner.h"
 #include "runtime/base_thread.h"
 #include "runtime/format_string.h"
+#include "support/recording_owner.h"
 
 namespace kestrav
 {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "recording_owner.h"
 #include "runtime/debug_info.h"
 #include "runtime/format_string.h"
 #include "runtime/result_def.h"
+#include "support/recording_owner.h"
 
 namespace kestrav
 {

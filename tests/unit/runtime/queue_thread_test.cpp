@@ -4,8 +4,8 @@
 #include <mutex>
 #include <vector>
 
-#include "recording_owner.h"
 #include "runtime/queue_thread.h"
+#include "support/recording_owner.h"
 
 namespace kestrav
 {

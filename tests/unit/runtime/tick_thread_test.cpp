@@ -4,8 +4,8 @@
 #include <mutex>
 #include <vector>
 
-#include "recording_owner.h"
 #include "runtime/tick_thread.h"
+#include "support/recording_owner.h"
 
 namespace kestrav
 {

@@ -1,0 +1,79 @@
+// One RTSP/1.0 session with a camera, on its own thread: DESCRIBE, SETUP of one stream, PLAY
+// and PAUSE on request, keep-alives, TEARDOWN. In interleaved mode the same thread reads the
+// stream from the RTSP connection.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/socket.h"
+#include "rtsp/rtsp_response_parser.h"
+#include "rtsp/rtsp_session_params.h"
+#include "runtime/base_thread.h"
+#include "runtime/event.h"
+
+namespace kestrav
+{
+class IRTPReceiverUser;
+
+class CBaseRTSPClient : public CBaseThread
+{
+public:
+    // Largest response body accepted (a session description).
+    static constexpr std::size_t kMaxResponseBody = 64 * 1024;
+
+    // `owner` names the device in the thread's log lines.
+    explicit CBaseRTSPClient(IDebugMessage* owner);
+    ~CBaseRTSPClient() override;
+
+    // Connects and starts the session thread; false (and everything undone) when either fails.
+    bool StartSession(const RTSPSessionParams& params, IRTPReceiverUser* user, int transportMode);
+    // Stops the thread (it tears the session down) and closes the connection. Safe when idle.
+    void StopSession();
+    void RequestPause() { m_pauseEvent.Set(); }
+    void RequestPlay() { m_playEvent.Set(); }
+    // True when the last request was answered and parsed (200 or 401), or when an interleaved
+    // stream ended because the connection closed.
+    bool IsLastRequestOk() const { return m_lastRequestOk; }
+
+    // How long the session waits for a pause or play request before it checks the keep-alive
+    // (2000 ms); tests shorten it.
+    void SetIdleWait(std::uint32_t milliseconds) { m_idleWaitMs = milliseconds; }
+
+protected:
+    void ThreadFunction() override;
+    // The whole request text, or empty when it cannot be built.
+    virtual std::string BuildRequest(RtspRequestType type);
+    // Reads the interleaved stream until the connection ends (true) or a stop (false).
+    virtual bool ReadInterleaved();
+
+    bool SendAndCheck(RtspRequestType type);
+    const CRTSPResponseParser& Parser() const { return m_parser; }
+
+private:
+    bool Connect();
+    void CloseConnection();
+    bool Exchange(RtspRequestType type);
+    std::string ReceiveResponse();
+    bool ReceiveHeaders(std::string& response);
+    void CheckKeepAlive();
+    void WaitForEvents();
+
+    std::string SessionUrl() const;
+    std::string ControlUrl(const std::string& sessionUrl) const;
+    std::string AuthorizationLine(const char* method, const std::string& url) const;
+
+    CRTSPResponseParser m_parser;
+    platform::SocketHandle m_socket = platform::kInvalidSocket;
+    std::uint64_t m_lastKeepAlive = 0;
+    IRTPReceiverUser* m_user = nullptr;
+    std::atomic<bool> m_lastRequestOk{true};
+    RTSPSessionParams m_params;
+    int m_transportMode = kTransportUdp;
+    CEvent m_pauseEvent{false};
+    CEvent m_playEvent{false};
+    bool m_paused = false;
+    std::uint32_t m_idleWaitMs = 2000;
+};
+}

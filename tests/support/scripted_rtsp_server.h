@@ -1,0 +1,47 @@
+// A one-connection RTSP server on 127.0.0.1 whose answers a test writes: each request (read up
+// to its blank line) is handed to the script, whose text goes back as the response. Test
+// support only: it talks to the operating system directly.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestrav::testing
+{
+class ScriptedRtspServer
+{
+public:
+    // Given the request and its number (from 1), returns the bytes to answer with; an empty
+    // answer sends nothing.
+    using Script = std::function<std::string(const std::string& request, int number)>;
+
+    explicit ScriptedRtspServer(Script script);
+    ~ScriptedRtspServer();
+    ScriptedRtspServer(const ScriptedRtspServer&) = delete;
+    ScriptedRtspServer& operator=(const ScriptedRtspServer&) = delete;
+
+    std::uint16_t Port() const { return m_port; }
+    std::vector<std::string> Requests() const;
+    bool WaitForRequests(std::size_t count, int timeoutMs) const;
+
+    // The CSeq header of a request, to echo it.
+    static std::string CSeqOf(const std::string& request);
+
+private:
+    void Run();
+    void Serve(int client);
+
+    Script m_script;
+    int m_listener = -1;
+    std::uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_requests;
+    std::thread m_thread;
+};
+}

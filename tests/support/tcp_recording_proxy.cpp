@@ -1,0 +1,131 @@
+#include "tcp_recording_proxy.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace kestrav::testing
+{
+namespace
+{
+sockaddr_in Loopback(std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+}
+
+TcpRecordingProxy::TcpRecordingProxy(std::uint16_t upstreamPort) : m_upstreamPort(upstreamPort)
+{
+    m_listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(m_listener, 4) != 0 || getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return;
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { Run(); });
+}
+
+TcpRecordingProxy::~TcpRecordingProxy()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_listener >= 0)
+        close(m_listener);
+}
+
+void TcpRecordingProxy::Run()
+{
+    while (!m_stop)
+    {
+        pollfd listening{m_listener, POLLIN, 0};
+        if (poll(&listening, 1, 50) <= 0)
+            continue;
+        const int client = accept(m_listener, nullptr, nullptr);
+        if (client < 0)
+            continue;
+        const int upstream = socket(AF_INET, SOCK_STREAM, 0);
+        const sockaddr_in address = Loopback(m_upstreamPort);
+        if (upstream >= 0 && connect(upstream, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            Forward(client, upstream);
+        if (upstream >= 0)
+            close(upstream);
+        close(client);
+    }
+}
+
+void TcpRecordingProxy::Forward(int client, int upstream)
+{
+    char buffer[16384];
+    while (!m_stop)
+    {
+        pollfd ends[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
+        if (poll(ends, 2, 50) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i)
+        {
+            if ((ends[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+                continue;
+            const ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                return;
+            if (i == 0)
+            {
+                std::lock_guard lock(m_mutex);
+                m_clientBytes.append(buffer, static_cast<std::size_t>(got));
+            }
+            const int to = i == 0 ? upstream : client;
+            for (ssize_t sent = 0; sent < got;)
+            {
+                const ssize_t now = send(to, buffer + sent, static_cast<std::size_t>(got - sent), MSG_NOSIGNAL);
+                if (now <= 0)
+                    return;
+                sent += now;
+            }
+        }
+    }
+}
+
+std::string TcpRecordingProxy::ClientBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_clientBytes;
+}
+
+std::vector<std::string> TcpRecordingProxy::Requests() const
+{
+    const std::string bytes = ClientBytes();
+    std::vector<std::string> requests;
+    std::size_t start = 0;
+    for (auto end = bytes.find("\r\n\r\n"); end != std::string::npos; end = bytes.find("\r\n\r\n", start))
+    {
+        requests.push_back(bytes.substr(start, end + 4 - start));
+        start = end + 4;
+    }
+    return requests;
+}
+
+bool TcpRecordingProxy::WaitForRequest(const std::string& method, int timeoutMs) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    do
+    {
+        for (const std::string& request : Requests())
+        {
+            if (request.rfind(method + " ", 0) == 0)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+}

@@ -1,0 +1,328 @@
+// The RTSP client against a scripted server: request texts, URL rules, challenges and the
+// response reader, byte for byte.
+#include <gtest/gtest.h>
+
+#include "rtsp/parameter_sets.h"
+#include "rtsp/rtp_packet.h"
+#include "rtsp/rtp_receiver_user.h"
+#include "rtsp/rtsp_client.h"
+#include "support/recording_owner.h"
+#include "support/scripted_rtsp_server.h"
+
+namespace kestrav
+{
+namespace
+{
+using testing::ScriptedRtspServer;
+
+constexpr const char* kSdp = "v=0\r\n"
+                             "o=- 0 0 IN IP4 127.0.0.1\r\n"
+                             "s=Camera\r\n"
+                             "t=0 0\r\n"
+                             "m=video 0 RTP/AVP 96\r\n"
+                             "a=rtpmap:96 H264/90000\r\n"
+                             "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IAHpWoKA9k,aM48gA==\r\n"
+                             "a=control:%s\r\n";
+
+std::string Sdp(const std::string& control)
+{
+    char text[1024];
+    std::snprintf(text, sizeof text, kSdp, control.c_str());
+    return text;
+}
+
+// An answer echoing the request's CSeq, with the given headers and body.
+std::string Answer(const std::string& request, const std::string& status, const std::string& headers = "",
+                   const std::string& body = "")
+{
+    std::string text = "RTSP/1.0 " + status + "\r\nCSeq: " + ScriptedRtspServer::CSeqOf(request) + "\r\n" + headers;
+    if (!body.empty())
+        text += "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    return text + "\r\n" + body;
+}
+
+std::string Method(const std::string& request)
+{
+    return request.substr(0, request.find(' '));
+}
+
+std::string RequestLine(const std::string& request)
+{
+    return request.substr(0, request.find("\r\n"));
+}
+
+// A camera that plays along: DESCRIBE with `describeHeaders` and an SDP with `control`.
+ScriptedRtspServer::Script Camera(const std::string& control, const std::string& describeHeaders = "")
+{
+    return [=](const std::string& request, int) -> std::string
+    {
+        const std::string method = Method(request);
+        if (method == "DESCRIBE")
+            return Answer(request, "200 OK", describeHeaders, Sdp(control));
+        if (method == "SETUP")
+            return Answer(request, "200 OK",
+                          "Session: 12345678;timeout=60\r\nTransport: RTP/AVP;unicast;client_port=4000-4001;"
+                          "server_port=6970-6971\r\n");
+        return Answer(request, "200 OK", "Session: 12345678\r\n");
+    };
+}
+
+class NullUser : public IRTPReceiverUser
+{
+public:
+    void OnInterleavedPacket(const CRTPPacket&) override {}
+    void OnPacket(const platform::SocketAddressV4&, const CRTPPacket&) override {}
+    void OnReceiveTimeout() override {}
+    void OnSocketClosed() override {}
+    void OnParameterSets(const ParameterSets& sets) override { parameterSets = sets; }
+    void OnServerPorts(std::uint16_t rtp, std::uint16_t rtcp) override
+    {
+        serverRtp = rtp;
+        serverRtcp = rtcp;
+    }
+    ParameterSets parameterSets;
+    std::atomic<std::uint16_t> serverRtp{0};
+    std::atomic<std::uint16_t> serverRtcp{0};
+};
+
+class RtspClientRequests : public ::testing::Test
+{
+protected:
+    RTSPSessionParams Params(std::uint16_t port, const std::string& path = "rtsph264d1") const
+    {
+        RTSPSessionParams params;
+        params.deviceAddress = "127.0.0.1";
+        params.rtspPort = port;
+        params.streamPath = path;
+        params.clientRtpPort = 4000;
+        params.clientRtcpPort = 4001;
+        params.receiveTimeoutMs = 1000;
+        return params;
+    }
+
+    // Runs a session until `count` requests have arrived, then stops it.
+    std::vector<std::string> Run(ScriptedRtspServer& server, const RTSPSessionParams& params, std::size_t count)
+    {
+        client.SetIdleWait(50);
+        EXPECT_TRUE(client.StartSession(params, &user, kTransportUdp));
+        EXPECT_TRUE(server.WaitForRequests(count, 5000));
+        client.StopSession();
+        return server.Requests();
+    }
+
+    testing::RecordingOwner owner;
+    NullUser user;
+    CBaseRTSPClient client{&owner};
+};
+
+TEST_F(RtspClientRequests, JoinsAContentBaseWithASlashAndARelativeControlWithOneSlash)
+{
+    std::string base;
+    ScriptedRtspServer server(Camera("trackID=1", "Content-Base: rtsp://127.0.0.1/live/\r\n"));
+    const auto requests = Run(server, Params(server.Port()), 4);
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_EQ(RequestLine(requests[0]),
+              "DESCRIBE rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/rtsph264d1 RTSP/1.0");
+    EXPECT_EQ(RequestLine(requests[1]), "SETUP rtsp://127.0.0.1/live/trackID=1 RTSP/1.0");
+    EXPECT_EQ(RequestLine(requests[2]), "PLAY rtsp://127.0.0.1/live/ RTSP/1.0") << "later requests use the base";
+    EXPECT_EQ(RequestLine(requests.back()), "TEARDOWN rtsp://127.0.0.1/live/ RTSP/1.0");
+    EXPECT_EQ(user.serverRtp, 6970);
+    EXPECT_EQ(user.serverRtcp, 6971);
+    ASSERT_EQ(user.parameterSets.first.size(), 9u);
+    EXPECT_EQ(user.parameterSets.first[0], 0x67);
+}
+
+TEST_F(RtspClientRequests, UsesAnAbsoluteControlUnchanged)
+{
+    ScriptedRtspServer server(Camera("rtsp://10.1.1.1:554/media/video1", "Content-Base: rtsp://127.0.0.1/live\r\n"));
+    const auto requests = Run(server, Params(server.Port()), 2);
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(RequestLine(requests[1]), "SETUP rtsp://10.1.1.1:554/media/video1 RTSP/1.0");
+}
+
+TEST_F(RtspClientRequests, BuildsTheSessionUrlFromAddressPortAndPathWithoutABase)
+{
+    ScriptedRtspServer server(Camera("trackID=0"));
+    const auto requests = Run(server, Params(server.Port(), "//rtspjpegcif"), 3);
+    ASSERT_GE(requests.size(), 3u);
+    const std::string url = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/rtspjpegcif";
+    EXPECT_EQ(RequestLine(requests[0]), "DESCRIBE " + url + " RTSP/1.0");
+    EXPECT_EQ(RequestLine(requests[1]), "SETUP " + url + "/trackID=0 RTSP/1.0");
+    EXPECT_EQ(requests[1], "SETUP " + url +
+                               "/trackID=0 RTSP/1.0\r\nCSeq: 2\r\nUser-Agent: Kestrav\r\n"
+                               "Transport: RTP/AVP/UDP;unicast;client_port=4000-4001\r\n\r\n");
+    EXPECT_EQ(requests[2], "PLAY " + url +
+                               " RTSP/1.0\r\nCSeq: 3\r\nUser-Agent: Kestrav\r\n"
+                               "Session: 12345678\r\nRange: npt=0.000-\r\n\r\n");
+}
+
+TEST_F(RtspClientRequests, AnAggregateControlMeansTheSessionUrl)
+{
+    // Some cameras announce their only stream with "a=control:*".
+    ScriptedRtspServer server(Camera("*"));
+    const auto requests = Run(server, Params(server.Port()), 2);
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(RequestLine(requests[1]),
+              "SETUP rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/rtsph264d1 RTSP/1.0");
+}
+
+ScriptedRtspServer::Script Challenging(const std::string& challenges, int challengesToSend)
+{
+    return [=](const std::string& request, int number) -> std::string
+    {
+        if (number <= challengesToSend)
+            return Answer(request, "401 Unauthorized", challenges);
+        return Camera("trackID=1")(request, number);
+    };
+}
+
+TEST_F(RtspClientRequests, AnswersTheStrongerOfTwoChallengesInEitherOrder)
+{
+    // Cameras of this kind offer Basic and Digest in one 401, in either order.
+    for (const std::string challenges :
+         {"WWW-Authenticate: Basic realm=\"cam\"\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n",
+          "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n"})
+    {
+        ScriptedRtspServer server(Challenging(challenges, 1));
+        RTSPSessionParams params = Params(server.Port());
+        params.userName = "admin";
+        params.password = "secret";
+        CBaseRTSPClient session(&owner);
+        session.SetIdleWait(50);
+        ASSERT_TRUE(session.StartSession(params, &user, kTransportUdp));
+        ASSERT_TRUE(server.WaitForRequests(3, 5000));
+        session.StopSession();
+        const auto requests = server.Requests();
+        EXPECT_EQ(Method(requests[1]), "DESCRIBE");
+        EXPECT_NE(requests[1].find("\r\nCSeq: 2\r\nAuthorization: Digest username=\"admin\", realm=\"cam\", "
+                                   "nonce=\"abc\", uri=\"rtsp://127.0.0.1:" +
+                                   std::to_string(server.Port()) + "/rtsph264d1\", response=\""),
+                  std::string::npos)
+            << requests[1];
+        EXPECT_EQ(Method(requests[2]), "SETUP");
+    }
+}
+
+TEST_F(RtspClientRequests, ASecondChallengeEndsTheSessionWithTheAnswerParsed)
+{
+    ScriptedRtspServer server(Challenging("WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n", 99));
+    RTSPSessionParams params = Params(server.Port());
+    params.userName = "admin";
+    params.password = "wrong";
+    client.SetIdleWait(50);
+    ASSERT_TRUE(client.StartSession(params, &user, kTransportUdp));
+    ASSERT_TRUE(server.WaitForRequests(2, 5000));
+    EXPECT_FALSE(server.WaitForRequests(3, 300)) << "no third request, not even a TEARDOWN";
+    client.StopSession();
+    EXPECT_TRUE(client.IsLastRequestOk());
+}
+
+TEST_F(RtspClientRequests, ReadsAnswersWithLongHeaders)
+{
+    // A long challenge, date, server and session together pass 512 bytes of headers.
+    const std::string longHeaders = "Date: Mon, 07 Dec 2026 20:46:17 GMT\r\nServer: " + std::string(300, 'S') +
+                                    "\r\nX-Camera-Info: " + std::string(400, 'x') + "\r\n";
+    ScriptedRtspServer server(Camera("trackID=1", longHeaders));
+    const auto requests = Run(server, Params(server.Port()), 3);
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_EQ(Method(requests[1]), "SETUP") << "the DESCRIBE answer was read whole";
+    EXPECT_EQ(user.parameterSets.second.size(), 4u);
+}
+
+TEST_F(RtspClientRequests, RefusesHeadersWithoutEnd)
+{
+    ScriptedRtspServer server(
+        [](const std::string& request, int) -> std::string {
+            return "RTSP/1.0 200 OK\r\nCSeq: " + ScriptedRtspServer::CSeqOf(request) + "\r\n" + std::string(20000, 'h');
+        });
+    client.SetIdleWait(50);
+    ASSERT_TRUE(client.StartSession(Params(server.Port()), &user, kTransportUdp));
+    ASSERT_TRUE(server.WaitForRequests(1, 5000));
+    EXPECT_FALSE(server.WaitForRequests(2, 500));
+    client.StopSession();
+    EXPECT_FALSE(client.IsLastRequestOk());
+}
+
+TEST_F(RtspClientRequests, NeverReadsPastTheAnswer)
+{
+    // The camera sends its SETUP answer right behind the DESCRIBE answer; reading too much of
+    // the first would lose the second.
+    ScriptedRtspServer server(
+        [](const std::string& request, int number) -> std::string
+        {
+            if (number == 1)
+                return Answer(request, "200 OK", "", Sdp("trackID=1")) +
+                       "RTSP/1.0 200 OK\r\nCSeq: 2\r\nSession: 77\r\nTransport: RTP/AVP;unicast;server_port=5000-5001"
+                       "\r\n\r\n";
+            if (number == 2)
+                return {};
+            return Answer(request, "200 OK", "Session: 77\r\n");
+        });
+    const auto requests = Run(server, Params(server.Port()), 3);
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_EQ(Method(requests[2]), "PLAY");
+    EXPECT_EQ(user.serverRtp, 5000);
+}
+
+TEST_F(RtspClientRequests, AcceptsAContentLengthWithoutBlank)
+{
+    ScriptedRtspServer server(
+        [](const std::string& request, int number) -> std::string
+        {
+            if (number == 1)
+            {
+                const std::string body = Sdp("trackID=1");
+                return "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Type: application/sdp\r\nContent-Length:" +
+                       std::to_string(body.size()) + "\r\n\r\n" + body;
+            }
+            return Camera("trackID=1")(request, number);
+        });
+    const auto requests = Run(server, Params(server.Port()), 2);
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(Method(requests[1]), "SETUP");
+}
+
+TEST_F(RtspClientRequests, KeepsAliveAtHalfTheAnnouncedTimeOut)
+{
+    ScriptedRtspServer server(
+        [](const std::string& request, int number) -> std::string
+        {
+            if (Method(request) == "SETUP")
+                return Answer(request, "200 OK", "Session: 9;timeout=2\r\nTransport: RTP/AVP;unicast\r\n");
+            return Camera("trackID=1")(request, number);
+        });
+    client.SetIdleWait(50);
+    ASSERT_TRUE(client.StartSession(Params(server.Port()), &user, kTransportUdp));
+    ASSERT_TRUE(server.WaitForRequests(5, 5000));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(server.WaitForRequests(6, 5000));
+    const auto between = std::chrono::steady_clock::now() - start;
+    client.StopSession();
+    const auto requests = server.Requests();
+    EXPECT_EQ(Method(requests[3]), "SET_PARAMETER") << "the first follows the first idle wait";
+    EXPECT_EQ(Method(requests[4]), "SET_PARAMETER");
+    EXPECT_EQ(Method(requests[5]), "SET_PARAMETER");
+    EXPECT_GE(between, std::chrono::milliseconds(900)) << "then one whenever more than 1 s has passed";
+    EXPECT_NE(requests[3].find("\r\nSession: 12345678\r\n"), std::string::npos) << "the latest session";
+}
+
+TEST_F(RtspClientRequests, NeverPutsALineBreakOfAPathOrUserIntoARequest)
+{
+    ScriptedRtspServer server(Challenging("WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n", 1));
+    RTSPSessionParams params = Params(server.Port(), "rtsph264d1 RTSP/1.0\r\nX-Injected: 1");
+    client.SetIdleWait(50);
+    ASSERT_TRUE(client.StartSession(params, &user, kTransportUdp));
+    EXPECT_FALSE(server.WaitForRequests(1, 500)) << "no request can be built";
+    client.StopSession();
+
+    params = Params(server.Port());
+    params.userName = "admin\"\r\nX-Injected: 1";
+    params.password = "secret";
+    ASSERT_TRUE(client.StartSession(params, &user, kTransportUdp));
+    ASSERT_TRUE(server.WaitForRequests(2, 5000));
+    client.StopSession();
+    for (const std::string& request : server.Requests())
+        EXPECT_EQ(request.find("X-Injected"), std::string::npos) << request;
+}
+}
+}
