@@ -72,7 +72,13 @@ void ScriptedRtspServer::Serve(int client)
                 m_requests.push_back(request);
                 number = static_cast<int>(m_requests.size());
             }
-            const std::string answer = m_script(request, number);
+            std::string answer = m_script(request, number);
+            const std::string closeMarker = kCloseMarker;
+            const bool closeAfter =
+                answer.size() >= closeMarker.size() &&
+                answer.compare(answer.size() - closeMarker.size(), closeMarker.size(), closeMarker) == 0;
+            if (closeAfter)
+                answer.resize(answer.size() - closeMarker.size());
             for (std::size_t sent = 0; sent < answer.size();)
             {
                 const ssize_t now = send(client, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
@@ -80,6 +86,8 @@ void ScriptedRtspServer::Serve(int client)
                     return;
                 sent += static_cast<std::size_t>(now);
             }
+            if (closeAfter)
+                return;
         }
     }
 }

@@ -17,8 +17,10 @@ class ScriptedRtspServer
 {
 public:
     // Given the request and its number (from 1), returns the bytes to answer with; an empty
-    // answer sends nothing.
+    // answer sends nothing; an answer ending in kCloseMarker is sent without it, and then the
+    // connection is closed.
     using Script = std::function<std::string(const std::string& request, int number)>;
+    static constexpr const char* kCloseMarker = "\x01close";
 
     explicit ScriptedRtspServer(Script script);
     ~ScriptedRtspServer();

@@ -324,5 +324,69 @@ TEST_F(RtspClientRequests, NeverPutsALineBreakOfAPathOrUserIntoARequest)
     for (const std::string& request : server.Requests())
         EXPECT_EQ(request.find("X-Injected"), std::string::npos) << request;
 }
+
+// Cameras that misbehave must never hold up a stop: the session ends within its bounded wait.
+class MisbehavingCamera : public RtspClientRequests
+{
+protected:
+    void ExpectPromptStop(ScriptedRtspServer& server, int transportMode = kTransportUdp)
+    {
+        RTSPSessionParams params = Params(server.Port());
+        params.receiveTimeoutMs = 500;
+        params.sendTimeoutMs = 500;
+        ASSERT_TRUE(client.StartSession(params, &user, transportMode));
+        ASSERT_TRUE(server.WaitForRequests(1, 5000));
+        const auto start = std::chrono::steady_clock::now();
+        client.StopSession();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * 500 + 1000));
+        EXPECT_TRUE(owner.Lines().empty()) << "the thread ended without being forced";
+    }
+};
+
+TEST_F(MisbehavingCamera, ThatAcceptsAndSaysNothing)
+{
+    ScriptedRtspServer server([](const std::string&, int) { return std::string(); });
+    ExpectPromptStop(server);
+    EXPECT_FALSE(client.IsLastRequestOk());
+    EXPECT_EQ(server.Requests().size(), 1u) << "no SETUP after an unanswered DESCRIBE";
+}
+
+TEST_F(MisbehavingCamera, ThatClosesMidAnswer)
+{
+    ScriptedRtspServer server(
+        [](const std::string& request, int)
+        { return Answer(request, "200 OK", "", Sdp("trackID=1")).substr(0, 60) + ScriptedRtspServer::kCloseMarker; });
+    ExpectPromptStop(server);
+    EXPECT_FALSE(client.IsLastRequestOk());
+}
+
+TEST_F(MisbehavingCamera, ThatSendsGarbage)
+{
+    ScriptedRtspServer server(
+        [](const std::string&, int)
+        { return std::string("\x16\x03\x01garbage\xFF\xFE\r\n\r\n") + std::string(300, '\x7F'); });
+    ExpectPromptStop(server);
+    EXPECT_FALSE(client.IsLastRequestOk());
+}
+
+TEST_F(MisbehavingCamera, ThatStreamsGarbageAfterPlay)
+{
+    ScriptedRtspServer server(
+        [](const std::string& request, int number) -> std::string
+        {
+            if (Method(request) == "PLAY")
+                return Answer(request, "200 OK", "Session: 12345678\r\n") + std::string(20000, '$');
+            return Camera("trackID=1")(request, number);
+        });
+    RTSPSessionParams params = Params(server.Port());
+    params.receiveTimeoutMs = 500;
+    params.sendTimeoutMs = 500;
+    ASSERT_TRUE(client.StartSession(params, &user, kTransportInterleaved));
+    ASSERT_TRUE(server.WaitForRequests(3, 5000));
+    const auto start = std::chrono::steady_clock::now();
+    client.StopSession();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * 500 + 1000));
+    EXPECT_TRUE(owner.Lines().empty());
+}
 }
 }
