@@ -108,6 +108,23 @@ bool CBaseCameraChannel::SendFrameCallback(ipcapture::IIPMediaBuffer* frame)
     }
 }
 
+void CBaseCameraChannel::ReportSignalLost()
+{
+    if (m_sink == nullptr)
+        return;
+    try
+    {
+        m_sink->ReportSignalLost();
+    }
+    KESTRAV_PASS_THREAD_TERMINATION
+    catch (...)
+    {
+        m_driver->SendDebugMessage(kLogError, "%s(): Unexpected exception, device %s",
+                                   "kestrav::CBaseCameraChannel::ReportSignalLost",
+                                   m_driver->GetDeviceAddress().c_str());
+    }
+}
+
 void CBaseCameraChannel::SetCameraState(bool online)
 {
     if (m_online.exchange(online) == online)

@@ -61,6 +61,8 @@ protected:
     // " (Live)", " (Remote)" or nothing.
     std::string StreamSuffix() const;
     void StopThread();
+    // Tells the host that the signal stays lost; a throwing sink does not reach the caller.
+    void ReportSignalLost();
 
 private:
     static void CaptureThreadEntry(void* argument);

@@ -166,27 +166,6 @@ std::int32_t ParseStrictIntOrZero(std::string_view text)
     return ParseStrictInt(text).value_or(0);
 }
 
-std::string FormatText(const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    std::string text;
-    // va_end must run on every path; the only failure of the formatting is running out of memory.
-    bool outOfMemory = false;
-    try
-    {
-        text = FormatStringV(format, arguments);
-    }
-    catch (const std::bad_alloc&)
-    {
-        outOfMemory = true;
-    }
-    va_end(arguments);
-    if (outOfMemory)
-        throw std::bad_alloc();
-    return text;
-}
-
 std::uint32_t ResolveIPv4(const std::string& host)
 {
     return platform::ResolveHostIPv4(host);

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/format_string.h"
+
 namespace kestrav
 {
 // Without leading and trailing blanks and tabs.
@@ -40,7 +42,7 @@ std::optional<std::int32_t> ParseStrictInt(std::string_view text);
 std::int32_t ParseStrictIntOrZero(std::string_view text);
 
 // printf into a text of any length.
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline constexpr auto& FormatText = FormatString;
 
 // The first IPv4 address of the host name or dotted address, in network byte order; 0 when it cannot be
 // resolved or the name is empty.

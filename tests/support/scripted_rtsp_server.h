@@ -3,17 +3,17 @@
 // support only: it talks to the operating system directly.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "loopback_tcp_server.h"
 
 namespace kestrav::testing
 {
-class ScriptedRtspServer
+class ScriptedRtspServer : public LoopbackTcpServer
 {
 public:
     // Given the request and its number (from 1), returns the bytes to answer with; an empty
@@ -23,27 +23,22 @@ public:
     static constexpr const char* kCloseMarker = "\x01close";
 
     explicit ScriptedRtspServer(Script script);
-    ~ScriptedRtspServer();
+    ~ScriptedRtspServer() override;
     ScriptedRtspServer(const ScriptedRtspServer&) = delete;
     ScriptedRtspServer& operator=(const ScriptedRtspServer&) = delete;
 
-    std::uint16_t Port() const { return m_port; }
     std::vector<std::string> Requests() const;
     bool WaitForRequests(std::size_t count, int timeoutMs) const;
 
     // The CSeq header of a request, to echo it.
     static std::string CSeqOf(const std::string& request);
 
-private:
-    void Run();
-    void Serve(int client);
+protected:
+    void Serve(int client) override;
 
+private:
     Script m_script;
-    int m_listener = -1;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     std::vector<std::string> m_requests;
-    std::thread m_thread;
 };
 }

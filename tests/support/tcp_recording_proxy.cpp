@@ -24,49 +24,28 @@ sockaddr_in Loopback(std::uint16_t port)
 
 TcpRecordingProxy::TcpRecordingProxy(std::uint16_t upstreamPort) : m_upstreamPort(upstreamPort)
 {
-    m_listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(m_listener, 4) != 0 || getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return;
-    m_port = ntohs(address.sin_port);
-    m_thread = std::thread([this] { Run(); });
+    StartServing();
 }
 
 TcpRecordingProxy::~TcpRecordingProxy()
 {
-    m_stop = true;
-    if (m_thread.joinable())
-        m_thread.join();
-    if (m_listener >= 0)
-        close(m_listener);
+    StopServing();
 }
 
-void TcpRecordingProxy::Run()
+void TcpRecordingProxy::Serve(int client)
 {
-    while (!m_stop)
-    {
-        pollfd listening{m_listener, POLLIN, 0};
-        if (poll(&listening, 1, 50) <= 0)
-            continue;
-        const int client = accept(m_listener, nullptr, nullptr);
-        if (client < 0)
-            continue;
-        const int upstream = socket(AF_INET, SOCK_STREAM, 0);
-        const sockaddr_in address = Loopback(m_upstreamPort);
-        if (upstream >= 0 && connect(upstream, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
-            Forward(client, upstream);
-        if (upstream >= 0)
-            close(upstream);
-        close(client);
-    }
+    const int upstream = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = Loopback(m_upstreamPort);
+    if (upstream >= 0 && connect(upstream, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        Forward(client, upstream);
+    if (upstream >= 0)
+        close(upstream);
 }
 
 void TcpRecordingProxy::Forward(int client, int upstream)
 {
     char buffer[16384];
-    while (!m_stop)
+    while (!IsStopping())
     {
         pollfd ends[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
         if (poll(ends, 2, 50) <= 0)

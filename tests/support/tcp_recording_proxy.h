@@ -3,24 +3,23 @@
 // Test support only: it talks to the operating system directly.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "loopback_tcp_server.h"
 
 namespace kestrav::testing
 {
-class TcpRecordingProxy
+class TcpRecordingProxy : public LoopbackTcpServer
 {
 public:
     explicit TcpRecordingProxy(std::uint16_t upstreamPort);
-    ~TcpRecordingProxy();
+    ~TcpRecordingProxy() override;
     TcpRecordingProxy(const TcpRecordingProxy&) = delete;
     TcpRecordingProxy& operator=(const TcpRecordingProxy&) = delete;
 
-    std::uint16_t Port() const { return m_port; }
     // Everything the clients sent so far.
     std::string ClientBytes() const;
     // The client's requests, split at their blank lines (RTSP requests here carry no body).
@@ -28,16 +27,14 @@ public:
     // Waits until a request starting with `method` has been sent, at most `timeoutMs`.
     bool WaitForRequest(const std::string& method, int timeoutMs) const;
 
+protected:
+    void Serve(int client) override;
+
 private:
-    void Run();
     void Forward(int client, int upstream);
 
     std::uint16_t m_upstreamPort;
-    int m_listener = -1;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     std::string m_clientBytes;
-    std::thread m_thread;
 };
 }

@@ -1,0 +1,92 @@
+// The RTCP side of an RTP session over UDP: listens on the RTCP port for the camera's reports
+// and answers with receiver reports, periodically and after each of the camera's datagrams,
+// and says BYE when it stops. Cameras end a session whose receiver stays silent.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "platform/socket.h"
+#include "rtsp/rtcp_packets.h"
+#include "rtsp/rtp_client.h"
+#include "rtsp/rtp_sequence_tracker.h"
+#include "rtsp/udp_client.h"
+#include "runtime/base_thread.h"
+#include "runtime/event.h"
+#include "runtime/recursive_lock.h"
+
+namespace kestrav
+{
+class CRTCPHandler : public CBaseThread, public IRTPClientUser
+{
+public:
+    static constexpr std::uint32_t kDefaultReportPeriodMilliseconds = 5000;
+
+    // The period is a parameter so that tests need not wait through the default.
+    explicit CRTCPHandler(IDebugMessage* owner,
+                          std::uint32_t reportPeriodMilliseconds = kDefaultReportPeriodMilliseconds);
+    ~CRTCPHandler() override;
+
+    // Opens `port` (0: any free port) for the camera at `cameraAddress` (IPv4, network order)
+    // and starts reporting. Fails when already started, for address 0, or when the port or the
+    // thread cannot be opened.
+    bool StartRTCP(std::uint32_t cameraAddress, std::uint16_t port);
+    // Stops reporting, says BYE to the camera and closes the port. Forgets the camera's
+    // sender reports, its ports and the latched sender; keeps the sequence tracking, which
+    // spans reconnects.
+    void StopRTCP();
+    // 0 while stopped.
+    std::uint16_t GetLocalPort();
+    // The camera's RTCP port from the SETUP answer, in host order; 0 for none. Reports go
+    // there until the camera's first sender report shows where it really sends from.
+    void SetServerPort(std::uint16_t port);
+    // The sequence number of each RTP packet accepted from the camera.
+    void UpdateSequence(std::uint16_t sequence);
+
+    // Drawn once, at construction.
+    std::uint32_t GetOwnSSRC() const { return m_ownSSRC; }
+
+    void OnDatagram(IRTPClient* client, const platform::SocketAddressV4& sender,
+                    std::span<const std::uint8_t> bytes) override;
+    void OnIdle(IRTPClient*) override {}
+    void OnClosed(IRTPClient*) override {}
+
+protected:
+    void ThreadFunction() override;
+
+private:
+    struct ReceivedSenderReport
+    {
+        RTCPSenderReport report;
+        // Monotonic milliseconds.
+        std::uint64_t arrival = 0;
+    };
+    struct Report
+    {
+        RTCPReceiverReport fields;
+        std::optional<platform::SocketAddressV4> destination;
+    };
+
+    Report PrepareReport();
+    // Sends outside the state lock: the UDP client holds its own lock while it waits for its
+    // reading thread, which takes the state lock in OnDatagram.
+    void SendToCamera(std::span<const std::uint8_t> bytes, const std::optional<platform::SocketAddressV4>& destination);
+    std::optional<platform::SocketAddressV4> DestinationLocked() const;
+    void ForgetCameraLocked();
+
+    const std::uint32_t m_reportPeriodMilliseconds;
+    const std::uint32_t m_ownSSRC;
+    CUDPClient m_udpClient;
+    // Set by each datagram of the camera; wakes the report thread.
+    CEvent m_reportEvent{false};
+
+    // Guards everything below. Never held while sending.
+    mutable CRecursiveLock m_stateLock;
+    std::uint32_t m_cameraAddress = 0;
+    std::uint16_t m_serverPort = 0;
+    std::optional<platform::SocketAddressV4> m_latchedSender;
+    std::optional<ReceivedSenderReport> m_lastSenderReport;
+    CRTPSequenceTracker m_sequence;
+};
+}
