@@ -147,6 +147,15 @@ TEST(RtcpPackets, ASenderReportTooShortForItsSenderInformationIsNotUsed)
     EXPECT_FALSE(paddedCompound->senderReport);
 }
 
+// The empty receiver report with its padding flag set and `count` as its last byte.
+Bytes WithPadding(std::uint8_t count)
+{
+    Bytes bytes(kEmptyReceiverReport.begin(), kEmptyReceiverReport.end());
+    bytes.front() = 0xA0;
+    bytes[bytes.size() - 1] = count;
+    return bytes;
+}
+
 TEST(RtcpPackets, TheWalkEndsAtTheFirstUnreadablePacket)
 {
     // What comes after a readable sender report cannot take it back.
@@ -155,18 +164,15 @@ TEST(RtcpPackets, TheWalkEndsAtTheFirstUnreadablePacket)
     EXPECT_EQ(trailingGarbage->packetCount, 1u);
 
     // Nor is a sender report behind an unreadable packet taken.
-    Bytes badPadding = kEmptyReceiverReport;
-    badPadding[0] = 0xA0;
-    badPadding.back() = 9; // more padding than the packet holds
+    // Padding flag set, and a last byte claiming more padding than the packet holds. Written out
+    // rather than patched into a copy, which g++ 12 misreads as an out-of-bounds write.
+    const Bytes badPadding = WithPadding(9);
     const auto hidden = ParseRTCPCompound(Concatenated({kEmptyReceiverReport, badPadding, kSenderReport}));
     ASSERT_TRUE(hidden);
     EXPECT_EQ(hidden->packetCount, 1u);
     EXPECT_FALSE(hidden->senderReport);
 
-    Bytes zeroPadding = kEmptyReceiverReport;
-    zeroPadding[0] = 0xA0;
-    zeroPadding.back() = 0;
-    EXPECT_FALSE(ParseRTCPCompound(Concatenated({zeroPadding, kSenderReport})));
+    EXPECT_FALSE(ParseRTCPCompound(Concatenated({WithPadding(0), kSenderReport})));
 }
 }
 }
