@@ -28,6 +28,7 @@ PACKAGES=(
     libclang-rt-14-dev # libFuzzer and sanitizer runtimes for clang
     clang-format
     python3
+    openssl # the simulated camera makes its self-signed HTTPS certificate with it
     # the real RTSP peer (GStreamer RTSP server driven from Debian's python3) and the decoder that checks output
     gstreamer1.0-tools
     gstreamer1.0-plugins-base

@@ -1,0 +1,184 @@
+#include "channels/base_rtp_channel.h"
+
+#include <algorithm>
+
+#include "driver/driver_services.h"
+#include "platform/clock.h"
+#include "rtsp/rtp_packet.h"
+#include "rtsp/rtsp_session_params.h"
+#include "rtsp/text_utils.h"
+#include "runtime/configuration.h"
+
+namespace kestrav
+{
+CBaseRTPChannel::CBaseRTPChannel(std::uint32_t channel, IDriver* driver, ipcapture::IIPFrameSink* sink)
+    : CBaseCameraChannel(channel, driver, sink), m_deviceAddress(ResolveIPv4(driver->GetDeviceInfo()->address)),
+      m_receiver(driver), m_rtcp(driver)
+{
+}
+
+CBaseRTPChannel::~CBaseRTPChannel()
+{
+    // The capture thread uses the members of this class: it ends before they go.
+    CBaseCameraChannel::Stop();
+    StopStreaming();
+}
+
+void CBaseRTPChannel::SetPortRange(std::uint16_t first, std::uint16_t last)
+{
+    m_firstPort = first;
+    m_lastPort = last;
+}
+
+void CBaseRTPChannel::OnInterleavedPacket(const CRTPPacket& packet)
+{
+    m_packetEvent.Set();
+    ProcessPacket(packet);
+}
+
+void CBaseRTPChannel::OnPacket(const platform::SocketAddressV4& source, const CRTPPacket& packet)
+{
+    // Datagrams of anyone but the camera never reach the depacketizer.
+    if (source.address != m_deviceAddress)
+        return;
+    m_packetEvent.Set();
+    m_rtcp.UpdateSequence(packet.GetSequenceNumber());
+    ProcessPacket(packet);
+}
+
+void CBaseRTPChannel::OnServerPorts(std::uint16_t, std::uint16_t rtcpPort)
+{
+    m_rtcp.SetServerPort(rtcpPort);
+}
+
+bool CBaseRTPChannel::OnFrame(ipcapture::IIPMediaBuffer* frame)
+{
+    m_frameEvent.Set();
+    if (!SendFrameCallback(frame))
+        return false;
+    LastFrameTime().Update();
+    SetCameraState(true);
+    return true;
+}
+
+std::pair<std::uint32_t, std::uint32_t> CBaseRTPChannel::GetFrameParameters()
+{
+    return {GetStartParams().width, GetStartParams().height};
+}
+
+void CBaseRTPChannel::ConvertTimeStamp(std::uint32_t rtpTimestamp, ipcapture::SystemTime& time)
+{
+    m_converter.Update(rtpTimestamp);
+    if (!m_converter.GetFrameTime(&time))
+        platform::FileTimeToSystemTime(platform::FileTimeNow(), &time);
+}
+
+bool CBaseRTPChannel::StartStreaming()
+{
+    m_converter.Reset();
+    if (m_rtpOverRtsp)
+        return true;
+    return OpenPorts();
+}
+
+// A port on which packets arrive before any stream was asked for belongs to another stream.
+bool CBaseRTPChannel::OpenPorts()
+{
+    m_receiver.SetUser(this);
+    CEvent* const events[] = {&StopEvent(), &m_packetEvent};
+    for (std::uint32_t port = m_firstPort; port <= m_lastPort && !StopEvent().Wait(0); port += 2)
+    {
+        m_packetEvent.Reset();
+        if (!m_receiver.OpenReceiver(static_cast<std::uint16_t>(port), kTransportUdp))
+            continue;
+        if (WaitForAnyEvent(events, 2, m_strayTrafficWaitMs) < 0 &&
+            m_rtcp.StartRTCP(m_deviceAddress, static_cast<std::uint16_t>(port + 1)))
+            return true;
+        m_receiver.CloseReceiver();
+        m_rtcp.StopRTCP();
+    }
+    return false;
+}
+
+void CBaseRTPChannel::StopStreaming()
+{
+    m_receiver.CloseReceiver();
+    m_rtcp.StopRTCP();
+}
+
+bool CBaseRTPChannel::IsSignalAlive()
+{
+    if (IsPaused())
+        return true;
+    return LastFrameTime().ElapsedMilliseconds() < GetDriver()->GetDeviceInfo()->signalTimeoutMs / 2;
+}
+
+bool CBaseRTPChannel::OpenStream()
+{
+    SetState(kChannelStopped);
+    StopStreaming();
+    const DEVICE_INFO& device = *GetDriver()->GetDeviceInfo();
+    CConfiguration configuration(device, GetDriver()->GetDriverName(), GetDriver()->GetHostDirectory());
+    m_rtpOverRtsp = configuration.ReadRTPMode(GetChannelNumber()) == kTransportInterleaved;
+    m_frameEvent.Reset();
+    if (PrepareStreaming())
+        return StartStreaming();
+    SetState(kChannelStopped);
+    StopStreaming();
+    return false;
+}
+
+unsigned CBaseRTPChannel::CaptureThread()
+{
+    const DEVICE_INFO& device = *GetDriver()->GetDeviceInfo();
+    LastFrameTime().Update();
+    const std::uint32_t firstFrameWait = std::max(device.signalTimeoutMs / 2, device.requestTimeoutMs);
+    CEvent* const firstFrame[] = {&StopEvent(), &m_frameEvent};
+    for (;;)
+    {
+        std::uint32_t wait = 1000;
+        if (GetState() == kChannelReceiving)
+        {
+            if (m_keepAliveTimer.ElapsedMilliseconds() > m_keepAlivePeriodMs)
+            {
+                KeepAlive();
+                m_keepAliveTimer.Update();
+            }
+        }
+        else if (OpenStream())
+        {
+            if (IsPaused())
+            {
+                SetState(kChannelReceiving);
+                SetCameraState(true);
+            }
+            const int fired = WaitForAnyEvent(firstFrame, 2, firstFrameWait);
+            if (fired < 0)
+                wait = 10;
+            else if (fired == 1)
+                SetState(kChannelReceiving);
+        }
+        const bool stopping = StopEvent().Wait(wait);
+        if (stopping)
+            break;
+        if (!IsSignalAlive())
+            SuperviseSignal();
+    }
+    SetState(kChannelStopped);
+    StopStreaming();
+    if (!IsPaused())
+        SetCameraState(false);
+    return 0;
+}
+
+// Half the signal time-out without frames: signal lost, and the next pass reopens the stream.
+// The whole time-out: the host is told and the channel goes offline.
+void CBaseRTPChannel::SuperviseSignal()
+{
+    SetState(kChannelSignalLost);
+    if (LastFrameTime().ElapsedMilliseconds() < GetDriver()->GetDeviceInfo()->signalTimeoutMs)
+        return;
+    ReportSignalLost();
+    SetCameraState(false);
+}
+}

@@ -1,0 +1,89 @@
+// A camera channel whose video arrives as RTP: it picks free UDP ports, owns the RTP receiver
+// and the RTCP handler, supervises the signal and reopens the stream after a loss, and stamps
+// frames with wall-clock times converted from their RTP timestamps.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "channels/base_camera_channel.h"
+#include "channels/timestamp_converter.h"
+#include "media/media_parser_client.h"
+#include "rtsp/rtcp_handler.h"
+#include "rtsp/rtp_receiver.h"
+#include "rtsp/rtp_receiver_user.h"
+#include "runtime/event.h"
+#include "runtime/time_value.h"
+
+namespace kestrav
+{
+class CRTPPacket;
+
+class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, public IMediaParserClient
+{
+public:
+    // Even RTP ports are probed from here, RTCP on the next odd one.
+    static constexpr std::uint16_t kFirstRtpPort = 3556;
+    static constexpr std::uint16_t kLastRtpPort = 4555;
+    static constexpr std::uint32_t kKeepAlivePeriodMs = 30000;
+    // How long a freshly opened port must stay silent to count as free.
+    static constexpr std::uint32_t kStrayTrafficWaitMs = 1000;
+
+    CBaseRTPChannel(std::uint32_t channel, IDriver* driver, ipcapture::IIPFrameSink* sink);
+    ~CBaseRTPChannel() override;
+
+    // IRTPReceiverUser
+    void OnInterleavedPacket(const CRTPPacket& packet) override;
+    void OnPacket(const platform::SocketAddressV4& source, const CRTPPacket& packet) override;
+    void OnReceiveTimeout() override {}
+    void OnSocketClosed() override {}
+    void OnServerPorts(std::uint16_t rtpPort, std::uint16_t rtcpPort) override;
+
+    // IMediaParserClient
+    bool OnFrame(ipcapture::IIPMediaBuffer* frame) override;
+    std::pair<std::uint32_t, std::uint32_t> GetFrameParameters() override;
+    void ConvertTimeStamp(std::uint32_t rtpTimestamp, ipcapture::SystemTime& time) override;
+
+    // Tests probe elsewhere and shorten the waits; the defaults are the constants above.
+    void SetPortRange(std::uint16_t first, std::uint16_t last);
+    void SetStrayTrafficWait(std::uint32_t milliseconds) { m_strayTrafficWaitMs = milliseconds; }
+
+    std::uint16_t GetRtpPort() { return m_receiver.GetLocalPort(); }
+    std::uint16_t GetRtcpPort() { return m_rtcp.GetLocalPort(); }
+    bool IsRtpOverRtsp() const { return m_rtpOverRtsp; }
+
+protected:
+    unsigned CaptureThread() override;
+    virtual bool StartStreaming();
+    virtual void StopStreaming();
+    virtual void KeepAlive() {}
+    // Family-specific stream selection before the stream is opened.
+    virtual bool PrepareStreaming() = 0;
+    // Hands one packet to the depacketizer.
+    virtual void ProcessPacket(const CRTPPacket& packet) = 0;
+    virtual bool IsSignalAlive();
+
+    CRTCPHandler& Rtcp() { return m_rtcp; }
+
+private:
+    bool OpenStream();
+    bool OpenPorts();
+    void SuperviseSignal();
+
+    std::uint32_t m_keepAlivePeriodMs = kKeepAlivePeriodMs;
+    CTime m_keepAliveTimer;
+    // Network order; 0 when the device's address does not resolve.
+    std::uint32_t m_deviceAddress;
+    CTimeStampConverter m_converter;
+    CRTPReceiver m_receiver;
+    CRTCPHandler m_rtcp;
+    CManualEvent m_packetEvent;
+    CManualEvent m_frameEvent;
+    std::atomic<bool> m_rtpOverRtsp{false};
+    std::uint16_t m_firstPort = kFirstRtpPort;
+    std::uint16_t m_lastPort = kLastRtpPort;
+    std::uint32_t m_strayTrafficWaitMs = kStrayTrafficWaitMs;
+};
+}

@@ -1,0 +1,233 @@
+#include "camsim_peer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#ifndef BRANTEL_SOURCE_DIR
+#error "BRANTEL_SOURCE_DIR must name the repository"
+#endif
+
+namespace kestrav::testing
+{
+namespace
+{
+// The text of a JSON string value starting at `start` (just after its opening quote).
+std::string JsonString(const std::string& line, std::size_t start)
+{
+    std::string value;
+    for (std::size_t i = start; i < line.size(); ++i)
+    {
+        const char c = line[i];
+        if (c == '"')
+            break;
+        if (c != '\\' || i + 1 >= line.size())
+        {
+            value.push_back(c);
+            continue;
+        }
+        const char escaped = line[++i];
+        switch (escaped)
+        {
+        case 'n':
+            value.push_back('\n');
+            break;
+        case 'r':
+            value.push_back('\r');
+            break;
+        case 't':
+            value.push_back('\t');
+            break;
+        case 'u':
+            // The log's texts are ASCII; anything else is kept visible rather than decoded.
+            value += "\\u";
+            break;
+        default:
+            value.push_back(escaped);
+        }
+    }
+    return value;
+}
+
+// A top-level field of a log line: every line puts its nested "query" object last.
+std::string Field(const std::string& line, const std::string& name)
+{
+    const std::string head = line.substr(0, line.find("\"query\": "));
+    const std::string key = "\"" + name + "\": ";
+    const auto at = head.find(key);
+    if (at == std::string::npos)
+        return {};
+    const auto start = at + key.size();
+    if (start < head.size() && head[start] == '"')
+        return JsonString(head, start + 1);
+    return head.substr(start, head.find_first_of(",}", start) - start);
+}
+
+CamsimRequest ParseRequest(const std::string& line)
+{
+    CamsimRequest request;
+    request.method = Field(line, "method");
+    request.target = Field(line, "target");
+    request.path = Field(line, "path");
+    request.authorization = Field(line, "authorization");
+    request.user = Field(line, "user");
+    request.authorized = Field(line, "authorized") == "true";
+    request.tls = Field(line, "tls") == "true";
+    request.tlsFailed = Field(line, "tls_failed") == "true";
+    request.status = std::atoi(Field(line, "status").c_str());
+    request.clientPort = std::atoi(Field(line, "client_port").c_str());
+    request.misbehave = Field(line, "misbehave");
+    return request;
+}
+
+std::vector<std::string> LogLines(const std::string& file)
+{
+    std::vector<std::string> lines;
+    std::ifstream input(file);
+    std::string line;
+    while (std::getline(input, line))
+    {
+        if (!line.empty())
+            lines.push_back(line);
+    }
+    return lines;
+}
+}
+
+CamsimPeer::CamsimPeer(const CamsimOptions& options) : m_options(options)
+{
+    char pattern[] = "/tmp/camsim-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+    {
+        m_startFailure = "no temporary directory";
+        return;
+    }
+    m_directory = pattern;
+    m_logFile = m_directory + "/requests.jsonl";
+    std::vector<std::string> arguments = {"/usr/bin/python3",
+                                          std::string(BRANTEL_SOURCE_DIR) + "/tools/camsim/http_camera.py",
+                                          "--auth",
+                                          options.auth,
+                                          "--user",
+                                          options.user,
+                                          "--password",
+                                          options.password,
+                                          "--log",
+                                          m_logFile};
+    if (options.https)
+    {
+        m_certificate = m_directory + "/camera.pem";
+        arguments.insert(arguments.end(), {"--https-port", std::to_string(options.httpsPort), "--https-bind",
+                                           options.httpsBind, "--cert", m_certificate});
+    }
+    arguments.insert(arguments.end(), options.extraArguments.begin(), options.extraArguments.end());
+    m_process = std::make_unique<ChildProcess>(arguments);
+    if (!m_process->IsRunning())
+    {
+        m_startFailure = "cannot start /usr/bin/python3";
+        return;
+    }
+    std::optional<std::string> line;
+    while ((line = m_process->ReadLine(std::chrono::seconds(20))))
+    {
+        if (line->rfind("FAILED", 0) == 0)
+        {
+            m_startFailure = *line;
+            return;
+        }
+        if (line->rfind("READY ", 0) == 0)
+            break;
+    }
+    if (!line)
+    {
+        m_startFailure = "no READY line";
+        return;
+    }
+    std::istringstream ports(line->substr(6));
+    unsigned http = 0;
+    unsigned https = 0;
+    ports >> http >> https;
+    m_httpPort = static_cast<std::uint16_t>(http);
+    m_httpsPort = static_cast<std::uint16_t>(https);
+}
+
+CamsimPeer::~CamsimPeer()
+{
+    m_process.reset();
+    if (!m_directory.empty())
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_directory, ignored);
+    }
+}
+
+std::optional<std::string> CamsimPeer::Control(const std::string& target) const
+{
+    if (m_httpPort == 0)
+        return std::nullopt;
+    const int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (descriptor < 0)
+        return std::nullopt;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(m_httpPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    {
+        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        if (send(descriptor, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size()))
+        {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            char buffer[4096];
+            for (;;)
+            {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                        .count();
+                pollfd watched{descriptor, POLLIN, 0};
+                if (left <= 0 || poll(&watched, 1, static_cast<int>(left)) <= 0)
+                    break;
+                const ssize_t received = recv(descriptor, buffer, sizeof buffer, 0);
+                if (received <= 0)
+                    break;
+                answer.append(buffer, static_cast<std::size_t>(received));
+            }
+        }
+    }
+    close(descriptor);
+    const auto headEnd = answer.find("\r\n\r\n");
+    if (answer.rfind("HTTP/1.1 200 ", 0) != 0 || headEnd == std::string::npos)
+        return std::nullopt;
+    return answer.substr(headEnd + 4);
+}
+
+void CamsimPeer::Reset()
+{
+    Control("/camsim/misbehave?clear=1");
+    Control("/camsim/auth?schemes=" + m_options.auth + "&user=" + m_options.user + "&password=" + m_options.password +
+            "&bad=401");
+}
+
+std::vector<CamsimRequest> CamsimPeer::Requests() const
+{
+    const std::vector<std::string> lines = LogLines(m_logFile);
+    std::vector<CamsimRequest> requests;
+    for (std::size_t i = m_forgotten; i < lines.size(); ++i)
+        requests.push_back(ParseRequest(lines[i]));
+    return requests;
+}
+
+void CamsimPeer::ForgetRequests()
+{
+    m_forgotten = LogLines(m_logFile).size();
+}
+}

@@ -1,0 +1,274 @@
+// The RTP channel with a test depacketizer that turns every packet into a frame: port probing,
+// the sender filter, frame times and the signal supervision, with short time-outs.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "channels/base_rtp_channel.h"
+#include "driver/media_frame.h"
+#include "driver/varon_capture_driver.h"
+#include "rtsp/rtp_packet.h"
+#include "support/host_fixture.h"
+
+namespace kestrav
+{
+namespace
+{
+using namespace std::chrono_literals;
+
+class ShortTimeoutDriver : public CVaronIPCaptureDriver
+{
+public:
+    void SetTimeouts(std::uint32_t requestMs, std::uint32_t signalMs)
+    {
+        DeviceInfo().requestTimeoutMs = requestMs;
+        DeviceInfo().signalTimeoutMs = signalMs;
+    }
+};
+
+// Every packet becomes a 4-byte frame stamped through the channel's converter.
+class FramePerPacketChannel : public CBaseRTPChannel
+{
+public:
+    using CBaseRTPChannel::CBaseRTPChannel;
+    ~FramePerPacketChannel() override { CBaseCameraChannel::Stop(); }
+
+    void SetPrivacyMasks(ipcapture::IIPPrivacyMaskSource*) override {}
+    void OnParameterSets(const ParameterSets&) override {}
+    std::string GetStreamName() override { return "test stream"; }
+
+    std::atomic<int> streamsOpened{0};
+
+protected:
+    bool PrepareStreaming() override
+    {
+        ++streamsOpened;
+        return true;
+    }
+
+    void ProcessPacket(const CRTPPacket& packet) override
+    {
+        CMediaFrame frame =
+            CMediaFrame::Allocate(GetDriver()->GetMediaAllocator(), ipcapture::kTypeCodeJpeg, 16, "test stream");
+        if (!frame)
+            return;
+        FrameDescription description;
+        description.width = 320;
+        description.height = 240;
+        description.dataSize = 4;
+        ConvertTimeStamp(packet.GetTimestamp(), description.timestamp);
+        frame.Describe(description);
+        frame.Deliver([this](ipcapture::IIPMediaBuffer* buffer) { return OnFrame(buffer); });
+    }
+};
+
+// Sends RTP packets over UDP from a chosen local address to a port of 127.0.0.1.
+class RtpSender
+{
+public:
+    explicit RtpSender(const char* from = "127.0.0.1")
+    {
+        m_socket = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &local.sin_addr);
+        bind(m_socket, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
+    ~RtpSender()
+    {
+        Stop();
+        close(m_socket);
+    }
+
+    void Send(std::uint16_t port)
+    {
+        std::uint8_t packet[16] = {0x80, 26, 0, 0, 0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78, 0xFF, 0xD8, 0xFF, 0xD9};
+        packet[2] = static_cast<std::uint8_t>(m_sequence >> 8);
+        packet[3] = static_cast<std::uint8_t>(m_sequence);
+        for (int i = 0; i < 4; ++i)
+            packet[4 + i] = static_cast<std::uint8_t>(m_timestamp >> (24 - 8 * i));
+        ++m_sequence;
+        m_timestamp += 3600;
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(m_socket, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+
+    // Sends every 10 ms to whatever port `target` names at the time, until stopped.
+    void StartStream(std::function<std::uint16_t()> target)
+    {
+        m_running = true;
+        m_thread = std::thread(
+            [this, target]
+            {
+                while (m_running)
+                {
+                    if (const std::uint16_t port = target())
+                        Send(port);
+                    std::this_thread::sleep_for(10ms);
+                }
+            });
+    }
+    void Stop()
+    {
+        m_running = false;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    int m_socket = -1;
+    std::uint16_t m_sequence = 1;
+    std::uint32_t m_timestamp = 90000;
+    std::atomic<bool> m_running{false};
+    std::thread m_thread;
+};
+
+// An even port with its neighbours free for the probes, away from other tests.
+std::uint16_t FreePortBase()
+{
+    std::random_device random;
+    return static_cast<std::uint16_t>(20000 + 2 * (random() % 10000));
+}
+
+class RtpChannel : public testing::HostFixture
+{
+protected:
+    RtpChannel()
+    {
+        kit.Connection().SetAddress("127.0.0.1");
+        kit.Model().SetModelName("");
+    }
+
+    void Open(std::uint32_t requestMs = 100, std::uint32_t signalMs = 2000)
+    {
+        ASSERT_TRUE(driver.Open(&kit.Debug(), &kit.Allocator(), &kit.Params()));
+        driver.SetTimeouts(requestMs, signalMs);
+        channel = std::make_unique<FramePerPacketChannel>(0, &driver, &kit.Sink());
+        base = FreePortBase();
+        channel->SetPortRange(base, static_cast<std::uint16_t>(base + 40));
+        channel->SetStrayTrafficWait(200);
+    }
+
+    // Until both ports are open: while a port is probed for stray traffic, only the RTP one is.
+    bool WaitForPort()
+    {
+        for (int i = 0; i < 300; ++i)
+        {
+            if (channel->GetRtcpPort() != 0)
+                return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    static ChannelStartParams Params()
+    {
+        ChannelStartParams params;
+        params.width = 320;
+        params.height = 240;
+        return params;
+    }
+
+    ShortTimeoutDriver driver;
+    std::unique_ptr<FramePerPacketChannel> channel;
+    std::uint16_t base = 0;
+};
+
+TEST_F(RtpChannel, SkipsAPortThatAlreadyReceivesTraffic)
+{
+    Open();
+    RtpSender stray;
+    stray.StartStream([this] { return base; });
+    ASSERT_TRUE(channel->Start(Params()));
+    ASSERT_TRUE(WaitForPort());
+    EXPECT_EQ(channel->GetRtpPort(), base + 2);
+    EXPECT_EQ(channel->GetRtcpPort(), base + 3);
+    stray.Stop();
+    channel->Stop();
+}
+
+TEST_F(RtpChannel, DeliversFramesOfTheCameraStampedWithTheirTimes)
+{
+    Open();
+    ASSERT_TRUE(channel->Start(Params()));
+    ASSERT_TRUE(WaitForPort());
+    RtpSender camera;
+    camera.StartStream([this] { return channel->GetRtcpPort() != 0 ? channel->GetRtpPort() : std::uint16_t{0}; });
+    ASSERT_TRUE(kit.Sink().WaitForFrames(10, 5s));
+    EXPECT_EQ(channel->GetState(), kChannelReceiving);
+    const auto frames = kit.Sink().Frames();
+    ASSERT_TRUE(frames.back().timestamp);
+    EXPECT_GE(frames.back().timestamp->wYear, 2024);
+    EXPECT_TRUE(kit.Debug().WaitFor("is online", 0ms));
+    camera.Stop();
+    channel->Stop();
+}
+
+TEST_F(RtpChannel, DropsPacketsOfOtherSenders)
+{
+    Open();
+    ASSERT_TRUE(channel->Start(Params()));
+    ASSERT_TRUE(WaitForPort());
+    RtpSender intruder("127.0.0.2");
+    for (int i = 0; i < 20; ++i)
+        intruder.Send(channel->GetRtpPort());
+    EXPECT_FALSE(kit.Sink().WaitForFrames(1, 300ms));
+    channel->Stop();
+}
+
+TEST_F(RtpChannel, ReopensAtHalfTheSignalTimeOutAndReportsTheLossAtTheWhole)
+{
+    Open(100, 2400); // the loop looks every second: half the time-out falls between two looks
+    ASSERT_TRUE(channel->Start(Params()));
+    ASSERT_TRUE(WaitForPort());
+    RtpSender camera;
+    std::atomic<bool> sending{true};
+    camera.StartStream([&]
+                       { return sending && channel->GetRtcpPort() != 0 ? channel->GetRtpPort() : std::uint16_t{0}; });
+    ASSERT_TRUE(kit.Sink().WaitForFrames(5, 5s));
+    const int opened = channel->streamsOpened;
+    sending = false;
+
+    ASSERT_TRUE(kit.Sink().WaitForSignalLost(1, 5s));
+    EXPECT_GT(channel->streamsOpened, opened) << "the stream was reopened after half the time-out";
+    EXPECT_NE(channel->GetState(), kChannelReceiving);
+    const auto line = kit.Debug().WaitFor("Signal was lost", 1s);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->text, "kestrav::CBaseCameraChannel::SetCameraState: Signal was lost for camera 127.0.0.1");
+
+    sending = true; // the camera comes back
+    kit.Sink().Clear();
+    EXPECT_TRUE(kit.Sink().WaitForFrames(3, 5s));
+    EXPECT_TRUE(kit.Debug().WaitFor(
+        [](const hostkit::DebugRecord& r) { return r.text.find("is online") != std::string::npos; }, 1s));
+    camera.Stop();
+    channel->Stop();
+}
+
+TEST_F(RtpChannel, OpensNoPortWhenTheStreamComesOverRtsp)
+{
+    std::ofstream(hostDirectory.Path() / "BrantelIPCapture.xml")
+        << "<Configuration><DeviceDefault><VideoChannel><RTPMode>RTPoverRTSP</RTPMode></VideoChannel>"
+           "</DeviceDefault></Configuration>";
+    Open();
+    ASSERT_TRUE(channel->Start(Params()));
+    for (int i = 0; i < 100 && channel->streamsOpened == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(channel->IsRtpOverRtsp());
+    EXPECT_EQ(channel->GetRtpPort(), 0);
+    channel->Stop();
+}
+}
+}
