@@ -3,10 +3,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "driver/device_info.h"
 #include "http/http_request.h"
+#include "platform/http_transport.h"
 
 namespace Web
 {
@@ -43,6 +45,38 @@ public:
     static constexpr std::uint32_t kReadChunk = 8192;
 
 protected:
+    // One read of up to `count` bytes (at most kBodyLimit) from `request` appended to `bytes`; the
+    // number appended. Shared by the senders, whose request objects differ but read alike.
+    template <typename Request>
+    static std::uint32_t ReadFrom(Request* request, std::vector<std::uint8_t>& bytes, std::uint32_t count,
+                                  bool clearFirst)
+    {
+        if (clearFirst)
+            bytes.clear();
+        if (request == nullptr || count == 0)
+            return 0;
+        // The limit keeps a wild count from allocating.
+        const std::uint32_t wanted = count < kBodyLimit ? count : kBodyLimit;
+        const std::size_t start = bytes.size();
+        bytes.resize(start + wanted);
+        std::uint32_t read = 0;
+        if (request->ReadData(std::span(bytes.data() + start, wanted), read) != kestrav::platform::kHttpOk)
+            read = 0;
+        bytes.resize(start + read);
+        return read;
+    }
+
+    // A body shorter than announced was cut short, and a part of it is no answer: the body is dropped.
+    static std::uint32_t KeepWholeBody(std::vector<std::uint8_t>& body, std::uint32_t announced, std::size_t expected)
+    {
+        if (announced != 0 && body.size() < expected)
+        {
+            body.clear();
+            return 0;
+        }
+        return static_cast<std::uint32_t>(body.size());
+    }
+
     kestrav::DEVICE_INFO m_device;
     // Written by the sending thread, read by any.
     std::atomic<std::uint32_t> m_statusCode{0};

@@ -271,30 +271,11 @@ std::uint32_t CHttpSender::ReadAll(std::vector<std::uint8_t>& body)
         body.insert(body.end(), chunk.begin(), chunk.begin() + read);
         remaining -= std::min(read, remaining);
     }
-    // Fewer bytes than announced: the body was cut short, and a part of it is no answer.
-    if (announced != 0 && body.size() < expected)
-    {
-        body.clear();
-        return 0;
-    }
-    return static_cast<std::uint32_t>(body.size());
+    return KeepWholeBody(body, announced, expected);
 }
 
 std::uint32_t CHttpSender::Read(std::vector<std::uint8_t>& bytes, std::uint32_t count, bool clearFirst)
 {
-    if (clearFirst)
-        bytes.clear();
-    const auto request = CurrentRequest();
-    if (!request || count == 0)
-        return 0;
-    // One read never yields more than the transport holds; the limit keeps a wild count from allocating.
-    const std::uint32_t wanted = std::min(count, kBodyLimit);
-    const std::size_t start = bytes.size();
-    bytes.resize(start + wanted);
-    std::uint32_t read = 0;
-    if (request->ReadData(std::span(bytes.data() + start, wanted), read) != platform::kHttpOk)
-        read = 0;
-    bytes.resize(start + read);
-    return read;
+    return ReadFrom(CurrentRequest().get(), bytes, count, clearFirst);
 }
 }

@@ -155,28 +155,11 @@ std::uint32_t CWinInetSender::ReadAll(std::vector<std::uint8_t>& body)
         if (Read(body, std::min({available, kReadChunk, expected - before}), false) == 0)
             break;
     }
-    if (announced != 0 && body.size() < expected)
-    {
-        body.clear();
-        return 0;
-    }
-    return static_cast<std::uint32_t>(body.size());
+    return KeepWholeBody(body, announced, expected);
 }
 
 std::uint32_t CWinInetSender::Read(std::vector<std::uint8_t>& bytes, std::uint32_t count, bool clearFirst)
 {
-    if (clearFirst)
-        bytes.clear();
-    const auto request = CurrentRequest();
-    if (!request || count == 0)
-        return 0;
-    const std::uint32_t wanted = std::min(count, kBodyLimit);
-    const std::size_t start = bytes.size();
-    bytes.resize(start + wanted);
-    std::uint32_t read = 0;
-    if (request->ReadData(std::span(bytes.data() + start, wanted), read) != platform::kHttpOk)
-        read = 0;
-    bytes.resize(start + read);
-    return read;
+    return ReadFrom(CurrentRequest().get(), bytes, count, clearFirst);
 }
 }
