@@ -366,7 +366,7 @@ TEST_F(InBandTables, MissingOrMalformedTablesAreDropped)
 {
     // Announces 128 bytes, carries 100.
     Bytes truncated = Join({MainHeader(0, 1, 255, 40, 30), QuantizationHeader(Bytes(128, 1))});
-    truncated.resize(truncated.size() - 28);
+    truncated.erase(truncated.end() - 28, truncated.end());
     Send(truncated, true);
     // A length that fills neither one nor two tables.
     Send(Join({MainHeader(0, 1, 255, 40, 30), QuantizationHeader(Bytes(100, 1)), EntropyData(300)}), true);
