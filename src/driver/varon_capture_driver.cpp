@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "channels/h264_channel_rtsp.h"
+#include "channels/jpeg_channel_rtsp.h"
 #include "io/digital_io.h"
 #include "ptz/varon_ptz_handler.h"
 
@@ -45,15 +47,16 @@ bool CVaronIPCaptureDriver::CreatePTZHandler()
     return m_ptzHandler != nullptr;
 }
 
-ICameraChannel* CVaronIPCaptureDriver::CreateVideoChannel(std::uint32_t, ipcapture::IIPFrameSink* sink,
+ICameraChannel* CVaronIPCaptureDriver::CreateVideoChannel(std::uint32_t channel, ipcapture::IIPFrameSink* sink,
                                                           std::int32_t codec)
 {
     if (sink == nullptr)
         return nullptr;
     const std::int32_t resolved = ResolveChannelCodec(codec, GetDefaultCodec());
-    if (resolved != kCodecJpeg && resolved != kCodecH264)
-        return nullptr;
-    // The H.264 and JPEG RTSP channels are not part of the module yet.
+    if (resolved == kCodecH264)
+        return new (std::nothrow) CH264ChannelRTSP(channel, this, sink);
+    if (resolved == kCodecJpeg)
+        return new (std::nothrow) CJpegChannelRTSP(channel, this, sink);
     return nullptr;
 }
 

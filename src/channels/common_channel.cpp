@@ -1,0 +1,146 @@
+#include "channels/common_channel.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+
+#include <brantel/channel_params.h>
+
+#include "driver/driver_services.h"
+#include "http/http_utils.h"
+#include "http/stream_capability_text.h"
+
+namespace kestrav
+{
+namespace
+{
+constexpr std::uint32_t kMaskCount = 4;
+
+std::string ToUpper(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+}
+
+CCommonChannel::CCommonChannel(std::uint32_t channel, IDriver* driver, ipcapture::IIPFrameSink* sink)
+    : CBaseRTSPChannel(channel, driver, sink), m_sender(*driver->GetDeviceInfo())
+{
+}
+
+CCommonChannel::~CCommonChannel()
+{
+    // A camera request under way would hold the stop for the whole request time-out.
+    m_sender.CloseRequest();
+    StopChannelThreads();
+}
+
+void CCommonChannel::WakeCaptureThread()
+{
+    m_sender.CloseRequest();
+}
+
+void CCommonChannel::SetPrivacyMasks(ipcapture::IIPPrivacyMaskSource* masks)
+{
+    if (GetStartParams().streamKind != kStreamMain)
+        return;
+    m_privacyMasks.clear();
+    for (std::uint32_t index = 0; index < kMaskCount; ++index)
+    {
+        ipcapture::IIPPrivacyMask* mask = masks != nullptr ? masks->GetMask(static_cast<std::int32_t>(index)) : nullptr;
+        if (mask == nullptr)
+            m_privacyMasks.push_back(PrivacyMask{});
+        else
+            m_privacyMasks.push_back(
+                PrivacyMaskFromPercent(mask->GetLeft(), mask->GetTop(), mask->GetWidth(), mask->GetHeight()));
+    }
+}
+
+bool CCommonChannel::PrepareStreaming()
+{
+    if (StopEvent().Wait(0) || !ConfigureStream())
+        return false;
+    if (GetStartParams().streamKind == kStreamMain)
+        SendPrivacyMasks();
+    return true;
+}
+
+// Failed mask requests are not reported: the stream is more important than its masks.
+void CCommonChannel::SendPrivacyMasks()
+{
+    std::uint32_t number = 1;
+    for (const PrivacyMask& mask : m_privacyMasks)
+    {
+        if (StopEvent().Wait(0))
+            return;
+        SendCameraRequest(PrivacyMaskRequest(number++, mask));
+    }
+}
+
+bool CCommonChannel::SendCameraRequest(const std::string& path)
+{
+    return HUtils::RequestGet(m_sender, path);
+}
+
+std::uint16_t CCommonChannel::GetRtspPort()
+{
+    // Only the low 16 bits would turn 70000 into port 4464: anything that is not a port is ignored.
+    const std::int32_t port = GetDriver()->GetParamInt(kRtspPortParam);
+    return port > 0 && port <= 65535 ? static_cast<std::uint16_t>(port) : kDefaultRtspPort;
+}
+
+std::string CCommonChannel::GetStreamName()
+{
+    static constexpr const char* kSuffixes[] = {"::RecStream", "::LiveStream", "::RemoteStream"};
+    const std::uint32_t kind = GetStartParams().streamKind;
+    std::string name = GetDriver()->GetDriverName();
+    if (kind < std::size(kSuffixes))
+        name += kSuffixes[kind];
+    return name;
+}
+
+std::vector<CodecCapability> CCommonChannel::GetStreamCodecs()
+{
+    return ReadStreamCodecs(GetDriver()->GetParamString(kStreamCapabilityParam), GetStartParams().streamKind);
+}
+
+std::string CCommonChannel::SelectResolution(std::uint32_t codecId, bool upperCase)
+{
+    const ChannelStartParams& request = GetStartParams();
+    const std::string name =
+        NearestResolution(CollectResolutions(GetStreamCodecs(), codecId), request.width, request.height);
+    return upperCase ? ToUpper(name) : name;
+}
+
+std::uint32_t CCommonChannel::SelectFrameRate(std::uint32_t codecId)
+{
+    const std::optional<ResolutionCapability> resolution = FindChosenResolution(codecId);
+    const std::uint32_t maximum = resolution ? resolution->maxFrameRate : 0;
+    return std::min(maximum, FrameRateFromCode(GetStartParams().frameRateCode));
+}
+
+std::uint32_t CCommonChannel::SelectBitRate()
+{
+    const std::optional<ResolutionCapability> resolution = FindChosenResolution(kCapabilityCodecH264);
+    return resolution ? NearestToLevel(resolution->bitRates, GetStartParams().quality) : 0;
+}
+
+std::uint32_t CCommonChannel::SelectQuality()
+{
+    const std::optional<ResolutionCapability> resolution = FindChosenResolution(kCapabilityCodecJpeg);
+    return resolution ? NearestToLevel(resolution->qualities, GetStartParams().quality) : 0;
+}
+
+// Looked up by the name as the capability text writes it, so that a camera naming its
+// resolutions in capitals still gets its frame rate.
+std::optional<ResolutionCapability> CCommonChannel::FindChosenResolution(std::uint32_t codecId)
+{
+    const ResolutionMap resolutions = CollectResolutions(GetStreamCodecs(), codecId);
+    const ChannelStartParams& request = GetStartParams();
+    const auto found = resolutions.find(NearestResolution(resolutions, request.width, request.height));
+    if (found == resolutions.end())
+        return std::nullopt;
+    return found->second;
+}
+}
