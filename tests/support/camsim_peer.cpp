@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -88,6 +89,42 @@ CamsimRequest ParseRequest(const std::string& line)
     return request;
 }
 
+// "name=value" lines, as the camera's own answers and /camsim/rtsp write them.
+std::map<std::string, std::string> KeyValues(const std::string& text)
+{
+    std::map<std::string, std::string> values;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const auto equals = line.find('=');
+        if (equals != std::string::npos)
+            values.emplace(line.substr(0, equals), line.substr(equals + 1));
+    }
+    return values;
+}
+
+std::string UrlEncoded(const std::string& text)
+{
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : text)
+    {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '-' || c == '_' || c == '.' || c == '~')
+        {
+            encoded.push_back(c);
+            continue;
+        }
+        encoded += '%';
+        encoded += kHex[byte >> 4];
+        encoded += kHex[byte & 0xF];
+    }
+    return encoded;
+}
+
 std::vector<std::string> LogLines(const std::string& file)
 {
     std::vector<std::string> lines;
@@ -112,8 +149,10 @@ CamsimPeer::CamsimPeer(const CamsimOptions& options) : m_options(options)
     }
     m_directory = pattern;
     m_logFile = m_directory + "/requests.jsonl";
+    // Debian's interpreter: it has the GStreamer bindings, other Pythons on PATH may not.
+    const std::string program = options.rtsp ? "/tools/camsim/camsim.py" : "/tools/camsim/http_camera.py";
     std::vector<std::string> arguments = {"/usr/bin/python3",
-                                          std::string(BRANTEL_SOURCE_DIR) + "/tools/camsim/http_camera.py",
+                                          std::string(BRANTEL_SOURCE_DIR) + program,
                                           "--auth",
                                           options.auth,
                                           "--user",
@@ -135,6 +174,8 @@ CamsimPeer::CamsimPeer(const CamsimOptions& options) : m_options(options)
         m_startFailure = "cannot start /usr/bin/python3";
         return;
     }
+    // camsim.py writes "RTSP <port>" before the READY line.
+    unsigned rtsp = 0;
     std::optional<std::string> line;
     while ((line = m_process->ReadLine(std::chrono::seconds(20))))
     {
@@ -143,6 +184,8 @@ CamsimPeer::CamsimPeer(const CamsimOptions& options) : m_options(options)
             m_startFailure = *line;
             return;
         }
+        if (line->rfind("RTSP ", 0) == 0)
+            std::istringstream(line->substr(5)) >> rtsp;
         if (line->rfind("READY ", 0) == 0)
             break;
     }
@@ -151,12 +194,18 @@ CamsimPeer::CamsimPeer(const CamsimOptions& options) : m_options(options)
         m_startFailure = "no READY line";
         return;
     }
+    if (options.rtsp && rtsp == 0)
+    {
+        m_startFailure = "no RTSP line before " + *line;
+        return;
+    }
     std::istringstream ports(line->substr(6));
     unsigned http = 0;
     unsigned https = 0;
     ports >> http >> https;
     m_httpPort = static_cast<std::uint16_t>(http);
     m_httpsPort = static_cast<std::uint16_t>(https);
+    m_rtspPort = static_cast<std::uint16_t>(rtsp);
 }
 
 CamsimPeer::~CamsimPeer()
@@ -215,6 +264,41 @@ void CamsimPeer::Reset()
     Control("/camsim/misbehave?clear=1");
     Control("/camsim/auth?schemes=" + m_options.auth + "&user=" + m_options.user + "&password=" + m_options.password +
             "&bad=401");
+    if (m_options.rtsp)
+        StartRtsp();
+}
+
+bool CamsimPeer::SetAnswer(const std::string& path, const std::string& text)
+{
+    return Control("/camsim/answer?path=" + UrlEncoded(path) + "&text=" + UrlEncoded(text)).has_value();
+}
+
+std::string CamsimPeer::RtspUrl(const std::string& path, bool withCredentials) const
+{
+    const std::string relative = !path.empty() && path[0] == '/' ? path.substr(1) : path;
+    const std::string credentials =
+        withCredentials ? UrlEncoded(m_options.user) + ":" + UrlEncoded(m_options.password) + "@" : "";
+    return "rtsp://" + credentials + "127.0.0.1:" + std::to_string(m_rtspPort) + "/" + relative;
+}
+
+bool CamsimPeer::StopRtsp()
+{
+    const auto answer = Control("/camsim/rtsp?action=stop");
+    return answer && KeyValues(*answer)["running"] == "0";
+}
+
+bool CamsimPeer::StartRtsp()
+{
+    const auto answer = Control("/camsim/rtsp?action=start");
+    return answer && KeyValues(*answer)["running"] == "1";
+}
+
+std::optional<std::map<std::string, std::string>> CamsimPeer::RtspStream(const std::string& path) const
+{
+    const auto answer = Control("/camsim/rtsp?path=" + UrlEncoded(path));
+    if (!answer)
+        return std::nullopt;
+    return KeyValues(*answer);
 }
 
 std::vector<CamsimRequest> CamsimPeer::Requests() const

@@ -595,42 +595,51 @@ class HttpCamera:
 
     def control(self, handler, path, query):
         try:
-            status, body, content_type = 200, "OK\r\n", "text/plain"
-            if path == "/camsim/log":
-                with self.log_lock:
-                    if query.get("clear") == "1":
-                        self.log.clear()
-                    body, content_type = json.dumps(list(self.log), sort_keys=True), "application/json"
-            elif path == "/camsim/misbehave":
-                with self.rules_lock:
-                    if query.get("clear") == "1":
-                        self.rules.clear()
-                    else:
-                        self.rules.append(Rule(handler.path.partition("?")[2]))
-            elif path == "/camsim/alarm":
-                with self.state.lock:
-                    if "motion" in query:
-                        self.state.motion = 1 if query["motion"] not in ("0", "") else 0
-                    if "input" in query:
-                        self.state.alarm_input = 1 if query["input"] not in ("0", "") else 0
-                    self.state.alarm_sequence += 1
-            elif path == "/camsim/answer":
-                if query.get("path") not in self.answers or "text" not in query:
-                    raise ValueError("path must be /server or /getprofile, with text")
-                with self.state.lock:
-                    self.answers[query["path"]] = query["text"]
-            elif path == "/camsim/auth":
-                self.auth = Authenticator(parse_schemes(query.get("schemes", "none")),
-                                          query.get("user", self.auth.user), query.get("password", self.auth.password),
-                                          int(query.get("bad", self.auth.bad_status)),
-                                          query.get("qop", self.auth.qop))
-            elif path == "/camsim/state":
-                body, content_type = json.dumps(self.state.snapshot(), sort_keys=True), "application/json"
-            else:
-                status, body = 404, "unknown control endpoint\r\n"
+            status, body, content_type = self.control_answer(handler, path, query)
         except ValueError as error:
             status, body, content_type = 400, f"{error}\r\n", "text/plain"
         self.send(handler, status, body.encode("utf-8"), content_type, [], Plan())
+
+    def control_answer(self, handler, path, query):
+        """(status, body text, content type) of a control endpoint; ValueError for a bad request."""
+        status, body, content_type = 200, "OK\r\n", "text/plain"
+        if path == "/camsim/log":
+            with self.log_lock:
+                if query.get("clear") == "1":
+                    self.log.clear()
+                body, content_type = json.dumps(list(self.log), sort_keys=True), "application/json"
+        elif path == "/camsim/misbehave":
+            with self.rules_lock:
+                if query.get("clear") == "1":
+                    self.rules.clear()
+                else:
+                    self.rules.append(Rule(handler.path.partition("?")[2]))
+        elif path == "/camsim/alarm":
+            with self.state.lock:
+                if "motion" in query:
+                    self.state.motion = 1 if query["motion"] not in ("0", "") else 0
+                if "input" in query:
+                    self.state.alarm_input = 1 if query["input"] not in ("0", "") else 0
+                self.state.alarm_sequence += 1
+        elif path == "/camsim/answer":
+            if query.get("path") not in self.answers or "text" not in query:
+                raise ValueError("path must be /server or /getprofile, with text")
+            with self.state.lock:
+                self.answers[query["path"]] = query["text"]
+        elif path == "/camsim/auth":
+            self.auth = Authenticator(parse_schemes(query.get("schemes", "none")),
+                                      query.get("user", self.auth.user), query.get("password", self.auth.password),
+                                      int(query.get("bad", self.auth.bad_status)),
+                                      query.get("qop", self.auth.qop))
+        elif path == "/camsim/state":
+            body, content_type = json.dumps(self.state_snapshot(), sort_keys=True), "application/json"
+        else:
+            status, body = 404, "unknown control endpoint\r\n"
+        return status, body, content_type
+
+    def state_snapshot(self):
+        """What /camsim/state reports."""
+        return self.state.snapshot()
 
 
 def new_entry(client_port, tls):
@@ -686,6 +695,8 @@ def parse_schemes(text):
     schemes = [s.strip().lower() for s in text.split(",") if s.strip()]
     if schemes == ["none"]:
         return []
+    if schemes == ["both"]:
+        return ["digest", "basic"]
     for scheme in schemes:
         if scheme not in ("basic", "digest"):
             raise ValueError(f"unknown authentication scheme {scheme!r}")
@@ -699,15 +710,17 @@ def read_answer(path, text, default):
     return text if text is not None else default
 
 
-def parse_args(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def make_parser(description=__doc__.splitlines()[0]):
+    """The command-line options of the HTTP side; camsim.py adds its own to them."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--bind", default="127.0.0.1", help="address of the HTTP port")
     parser.add_argument("--port", type=int, default=0, help="HTTP port; 0 picks a free one")
     parser.add_argument("--https-port", type=int, default=None, help="serve HTTPS too; 0 picks a free port")
     parser.add_argument("--https-bind", default="127.0.0.1", help="address of the HTTPS port (e.g. 127.0.0.2)")
     parser.add_argument("--cert", default=None, help="where to write the self-signed certificate (PEM; key in .key)")
     parser.add_argument("--auth", default="none",
-                        help="none, or the schemes in the server's order of preference: basic, digest, digest,basic")
+                        help="none, or the schemes in the server's order of preference: basic, digest, digest,basic "
+                             "(both is digest,basic)")
     parser.add_argument("--user", default="admin")
     parser.add_argument("--password", default="secret")
     parser.add_argument("--bad-credentials", type=int, choices=[401, 403], default=401,
@@ -727,7 +740,19 @@ def parse_args(argv=None):
                         help="a rule as for /camsim/misbehave, e.g. 'path=/server&action=status&status=500'")
     parser.add_argument("--log", help="append every request as a JSON line to this file")
     parser.add_argument("--no-stdin-watch", action="store_true", help="keep running when stdin closes")
-    return parser.parse_args(argv)
+    return parser
+
+
+def parse_args(argv=None):
+    return make_parser().parse_args(argv)
+
+
+# What starting the camera may fail with; main prints "FAILED <reason>" for them.
+START_ERRORS = (OSError, ValueError, RuntimeError, subprocess.CalledProcessError)
+
+
+def ready_line(http_port, https_port):
+    return f"READY {http_port}" + (f" {https_port}" if https_port is not None else "")
 
 
 def main(argv=None):
@@ -735,10 +760,10 @@ def main(argv=None):
     try:
         camera = HttpCamera(options)
         http_port, https_port = camera.start()
-    except (OSError, ValueError, RuntimeError, subprocess.CalledProcessError) as error:
+    except START_ERRORS as error:
         print(f"FAILED {error}", flush=True)
         return 1
-    print(f"READY {http_port}" + (f" {https_port}" if https_port is not None else ""), flush=True)
+    print(ready_line(http_port, https_port), flush=True)
     if options.no_stdin_watch:
         threading.Event().wait()
     # The test that started us goes away: so do we.

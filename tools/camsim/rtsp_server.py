@@ -6,12 +6,17 @@ Serves live test pictures as H.264 and JPEG under the camera family's stream pat
 authentication or with Basic or Digest. Prints "READY <port>" on stdout once it listens,
 then runs until it is killed or its stdin closes.
 
+Run on its own it mounts every resolution of RESOLUTIONS for both codecs. camsim.py imports
+RtspService from here and mounts what the camera's profiles announce instead.
+
 Runs with Debian's /usr/bin/python3, which has the GStreamer bindings (python3-gi and
 gir1.2-gst-rtsp-server-1.0).
 """
 
 import argparse
+import ctypes
 import sys
+import threading
 
 import gi
 
@@ -20,21 +25,34 @@ gi.require_version("GstRtsp", "1.0")
 gi.require_version("GstRtspServer", "1.0")
 from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 
+# Picture sizes of the resolution names this camera family uses in its profile names. "d1" is the
+# NTSC D1 720x480, the size the driver's own resolution table gives that name, so a host sees the
+# size it was told at device search; the PAL 704x576 is served as "4cif".
 RESOLUTIONS = {
     "qcif": (176, 144),
+    "qvga": (320, 240),
     "cif": (352, 288),
     "vga": (640, 480),
-    "d1": (704, 576),
+    "d1": (720, 480),
+    "480p": (720, 480),
+    "4cif": (704, 576),
+    "960h": (960, 480),
     "720p": (1280, 720),
+    "sxga": (1280, 1024),
     "1080p": (1920, 1080),
+    "3m": (2048, 1536),
+    "5m": (2592, 1944),
 }
 
+REALM = "IP Camera"
 
-def h264_launch(width, height, fps, bitrate_kbit, in_band_parameter_sets):
+
+def h264_launch(width, height, fps, bitrate_kbit, in_band_parameter_sets, key_frame_period=None):
     config_interval = 1 if in_band_parameter_sets else 0
+    key_int = key_frame_period if key_frame_period else fps
     return (
         f"( videotestsrc is-live=true pattern=ball ! video/x-raw,width={width},height={height},framerate={fps}/1 "
-        f"! x264enc tune=zerolatency speed-preset=ultrafast bitrate={bitrate_kbit} key-int-max={fps} "
+        f"! x264enc tune=zerolatency speed-preset=ultrafast bitrate={bitrate_kbit} key-int-max={key_int} "
         f"! video/x-h264,profile=baseline "
         f"! rtph264pay name=pay0 pt=96 config-interval={config_interval} )"
     )
@@ -62,20 +80,186 @@ def make_factory(launch, auth_enabled):
 
 
 def make_auth(mode, user, password):
+    """None for "none"; otherwise an RTSPAuth that knows the one user under the given schemes."""
+    if mode == "none":
+        return None
     auth = GstRtspServer.RTSPAuth()
+    if hasattr(auth, "set_realm"):
+        # The HTTP side's realm: a client that keeps one set of credentials per realm keeps one here.
+        auth.set_realm(REALM)
     token = GstRtspServer.RTSPToken()
     token.set_string("media.factory.role", "user")
     if mode == "basic":
         auth.set_supported_methods(GstRtsp.RTSPAuthMethod.BASIC)
-        auth.add_basic(GstRtspServer.RTSPAuth.make_basic(user, password), token)
     elif mode == "digest":
         auth.set_supported_methods(GstRtsp.RTSPAuthMethod.DIGEST)
-        auth.add_digest(user, password, token)
     elif mode == "both":
-        auth.set_supported_methods(GstRtsp.RTSPAuthMethod.BASIC | GstRtsp.RTSPAuthMethod.DIGEST)
+        set_supported_methods_raw(auth, int(GstRtsp.RTSPAuthMethod.BASIC) | int(GstRtsp.RTSPAuthMethod.DIGEST))
+    else:
+        raise ValueError(f"unknown RTSP authentication {mode!r}")
+    if mode in ("basic", "both"):
         auth.add_basic(GstRtspServer.RTSPAuth.make_basic(user, password), token)
+    if mode in ("digest", "both"):
         auth.add_digest(user, password, token)
     return auth
+
+
+def set_supported_methods_raw(auth, methods):
+    """gst_rtsp_auth_set_supported_methods with a set of methods.
+
+    The bindings take the method set for an enum and refuse the two bits together, so the C function
+    is called directly on the object's pointer.
+    """
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype = ctypes.c_void_p
+    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+    library = ctypes.CDLL("libgstrtspserver-1.0.so.0")
+    library.gst_rtsp_auth_set_supported_methods.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    library.gst_rtsp_auth_set_supported_methods.restype = None
+    library.gst_rtsp_auth_set_supported_methods(get_pointer(auth.__gpointer__, None), methods)
+
+
+class LoopCaller:
+    """Runs functions on the thread of the GLib main loop, where every GStreamer object here lives.
+
+    The RTSP server's clients, mounts and sources are handled by that loop; calling into them from
+    another thread (the HTTP side's) races with it, so such calls are queued to it and waited for.
+    """
+
+    def __init__(self, timeout=10.0):
+        self.loop = GLib.MainLoop()
+        self.thread = None
+        self.timeout = timeout
+
+    def run_in_thread(self):
+        self.thread = threading.Thread(target=self.loop.run, name="glib-main-loop", daemon=True)
+        self.thread.start()
+
+    def call(self, function, *args):
+        if self.thread is None or threading.current_thread() is self.thread:
+            return function(*args)
+        done = threading.Event()
+        outcome = {}
+
+        def run():
+            try:
+                outcome["value"] = function(*args)
+            except Exception as error:  # noqa: BLE001 - handed to the waiting caller
+                outcome["error"] = error
+            finally:
+                done.set()
+            return GLib.SOURCE_REMOVE
+
+        # At the priority of the server's own I/O, so that busy clients cannot starve it.
+        GLib.idle_add(run, priority=GLib.PRIORITY_DEFAULT)
+        if not done.wait(self.timeout):
+            raise TimeoutError("the GLib main loop did not answer in time")
+        if "error" in outcome:
+            raise outcome["error"]
+        return outcome.get("value")
+
+
+class RtspService:
+    """One GStreamer RTSP server whose mounts, authentication and listening change while it runs.
+
+    Every method must run on the GLib main loop's thread (see LoopCaller). Factories are shared: the
+    clients of one path watch one encoder. Replacing the factory at a path leaves the clients that
+    already play with their media; the next DESCRIBE gets the new one.
+    """
+
+    def __init__(self, address="127.0.0.1", port=0):
+        self.server = GstRtspServer.RTSPServer()
+        self.server.set_address(address)
+        self.server.set_service(str(port))
+        self.mounts = self.server.get_mount_points()
+        self.source_id = 0
+        self.port = None
+        self.auth_mode = "none"
+        self.stats_lock = threading.Lock()
+        self.describes = {}  # path -> DESCRIBE requests that passed the authentication
+        self.media = {}  # path -> media built (one per stream served, shared ones counted once)
+        self.sessions_created = 0
+        self.server.connect("client-connected", self._client_connected)
+
+    # -- listening --------------------------------------------------------------------------------
+
+    def start(self):
+        """Listens (again on the same port after a stop); returns the port."""
+        if self.source_id:
+            return self.port
+        if self.port is not None:
+            self.server.set_service(str(self.port))
+        source_id = self.server.attach(None)
+        if source_id == 0:
+            raise OSError(f"cannot listen on RTSP port {self.server.get_service()}")
+        self.source_id = source_id
+        self.port = self.server.get_bound_port()
+        return self.port
+
+    def stop(self):
+        """The server goes away as a camera that is switched off: the port stops listening, every
+        connection is closed and every session ends, so its media stops sending UDP as well."""
+        if self.source_id:
+            # Destroying the listening source releases the server's only hold on the socket.
+            GLib.source_remove(self.source_id)
+            self.source_id = 0
+        # Sessions outlive their connections until they time out, and a client could take one up again
+        # after the start; a camera switched off forgets them. Releasing a session's media stops its
+        # pipeline once no other session uses it.
+        def end_session(_pool, session, *_):
+            session.filter(lambda *_args: GstRtspServer.RTSPFilterResult.REMOVE)
+            return GstRtspServer.RTSPFilterResult.REMOVE
+
+        self.server.get_session_pool().filter(end_session)
+        self.server.client_filter(lambda *_args: GstRtspServer.RTSPFilterResult.REMOVE)
+
+    @property
+    def running(self):
+        return self.source_id != 0
+
+    # -- what is served ---------------------------------------------------------------------------
+
+    def set_auth(self, mode, user, password):
+        auth = make_auth(mode, user, password)
+        self.server.set_auth(auth)
+        self.auth_mode = mode
+
+    def mount(self, path, launch):
+        """Serves launch at path from the next DESCRIBE on."""
+        # The role is always granted: without an RTSPAuth it is not looked at, and the authentication
+        # can be switched on later without remounting.
+        factory = make_factory(launch, True)
+        factory.connect("media-configure", self._media_configure, path)
+        self.mounts.remove_factory(path)
+        self.mounts.add_factory(path, factory)
+
+    def unmount(self, path):
+        self.mounts.remove_factory(path)
+
+    def statistics(self):
+        with self.stats_lock:
+            return {"describes": dict(self.describes), "media": dict(self.media),
+                    "sessions_created": self.sessions_created,
+                    "sessions_open": self.server.get_session_pool().get_n_sessions()}
+
+    # -- counters (signals may come from the server's client threads) -------------------------------
+
+    def _client_connected(self, _server, client):
+        client.connect("describe-request", self._describe_request)
+        client.connect("new-session", self._new_session)
+
+    def _describe_request(self, _client, context):
+        path = context.uri.abspath if context.uri is not None else ""
+        with self.stats_lock:
+            self.describes[path] = self.describes.get(path, 0) + 1
+
+    def _media_configure(self, _factory, _media, path):
+        with self.stats_lock:
+            self.media[path] = self.media.get(path, 0) + 1
+
+    def _new_session(self, _client, _session):
+        with self.stats_lock:
+            self.sessions_created += 1
 
 
 def main():
@@ -92,24 +276,18 @@ def main():
     args = parser.parse_args()
 
     Gst.init(None)
-    server = GstRtspServer.RTSPServer()
-    server.set_address("127.0.0.1")
-    server.set_service(str(args.port))
-    auth_enabled = args.auth != "none"
-    if auth_enabled:
-        server.set_auth(make_auth(args.auth, args.user, args.password))
-
-    mounts = server.get_mount_points()
+    service = RtspService("127.0.0.1", args.port)
+    service.set_auth(args.auth, args.user, args.password)
     for name, (width, height) in RESOLUTIONS.items():
-        mounts.add_factory(f"/rtsph264{name}", make_factory(
-            h264_launch(width, height, args.fps, args.bitrate, not args.no_in_band_parameter_sets), auth_enabled))
-        mounts.add_factory(f"/rtspjpeg{name}", make_factory(
-            jpeg_launch(width, height, args.fps, args.quality), auth_enabled))
-
-    if server.attach(None) == 0:
+        service.mount(f"/rtsph264{name}",
+                      h264_launch(width, height, args.fps, args.bitrate, not args.no_in_band_parameter_sets))
+        service.mount(f"/rtspjpeg{name}", jpeg_launch(width, height, args.fps, args.quality))
+    try:
+        port = service.start()
+    except OSError:
         print("FAILED cannot listen", flush=True)
         return 1
-    print(f"READY {server.get_bound_port()}", flush=True)
+    print(f"READY {port}", flush=True)
 
     loop = GLib.MainLoop()
     # The test that started us goes away: so do we.

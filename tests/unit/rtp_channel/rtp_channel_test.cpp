@@ -14,8 +14,8 @@
 
 #include "channels/base_rtp_channel.h"
 #include "driver/media_frame.h"
-#include "driver/varon_capture_driver.h"
 #include "rtsp/rtp_packet.h"
+#include "short_timeout_driver.h"
 #include "support/host_fixture.h"
 
 namespace kestrav
@@ -24,15 +24,7 @@ namespace
 {
 using namespace std::chrono_literals;
 
-class ShortTimeoutDriver : public CVaronIPCaptureDriver
-{
-public:
-    void SetTimeouts(std::uint32_t requestMs, std::uint32_t signalMs)
-    {
-        DeviceInfo().requestTimeoutMs = requestMs;
-        DeviceInfo().signalTimeoutMs = signalMs;
-    }
-};
+using testing::ShortTimeoutDriver;
 
 // Every packet becomes a 4-byte frame stamped through the channel's converter.
 class FramePerPacketChannel : public CBaseRTPChannel
