@@ -46,12 +46,17 @@ RESOLUTIONS = {
 
 REALM = "IP Camera"
 
+# The test picture is not a live source: the server's sinks pace it to the clock all the same, and
+# unlike a live source it prerolls when paused, so a PLAY that resumes a paused session (with
+# "Range: npt=0.000-", as cameras accept it) is answered instead of failing with 503 after 20 s.
+TEST_SOURCE = "videotestsrc is-live=false pattern=ball"
+
 
 def h264_launch(width, height, fps, bitrate_kbit, in_band_parameter_sets, key_frame_period=None):
     config_interval = 1 if in_band_parameter_sets else 0
     key_int = key_frame_period if key_frame_period else fps
     return (
-        f"( videotestsrc is-live=true pattern=ball ! video/x-raw,width={width},height={height},framerate={fps}/1 "
+        f"( {TEST_SOURCE} ! video/x-raw,width={width},height={height},framerate={fps}/1 "
         f"! x264enc tune=zerolatency speed-preset=ultrafast bitrate={bitrate_kbit} key-int-max={key_int} "
         f"! video/x-h264,profile=baseline "
         f"! rtph264pay name=pay0 pt=96 config-interval={config_interval} )"
@@ -61,7 +66,7 @@ def h264_launch(width, height, fps, bitrate_kbit, in_band_parameter_sets, key_fr
 def jpeg_launch(width, height, fps, quality):
     # jpegenc needs planar 4:2:0 input, or the payloader refuses the components.
     return (
-        f"( videotestsrc is-live=true pattern=ball ! video/x-raw,width={width},height={height},framerate={fps}/1 "
+        f"( {TEST_SOURCE} ! video/x-raw,width={width},height={height},framerate={fps}/1 "
         f"! videoconvert ! video/x-raw,format=I420 ! jpegenc quality={quality} "
         f"! rtpjpegpay name=pay0 pt=26 )"
     )

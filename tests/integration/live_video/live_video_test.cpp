@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <brantel/capture_driver.h>
@@ -296,6 +297,44 @@ TEST_F(LiveVideo, CameraThatGoesAwayIsReportedAndComesBackWithoutARestart)
     EXPECT_EQ(state, kChannelReceiving);
     const std::vector<std::string> configured = RequestsTo("/setstreaming");
     EXPECT_GE(configured.size(), 2u) << "every reopen configures the stream again";
+    shortDriver.Close();
+}
+
+// A paused stream keeps its session: the camera is asked to pause and to play again, frames
+// that still arrive are not handed on, and a pause longer than the signal time-out is no loss.
+TEST_F(LiveVideo, PauseAndResumeGoToTheCameraWithoutASignalLoss)
+{
+    CamsimOptions options;
+    options.extraArguments = {"--profile-text", kProfiles};
+    StartCamera(options);
+    testing::TcpRecordingProxy proxy(camera->RtspPort());
+    kit.Params().SetExtraParam(4, std::to_string(proxy.Port()));
+    kit.Params().SetExtraParam(5, kCapabilities);
+    RequestStream(3, 352, 288, 25, 50);
+    testing::ShortTimeoutDriver shortDriver;
+    ASSERT_TRUE(shortDriver.Open(&kit.Debug(), &kit.Allocator(), &kit.Params()));
+    shortDriver.SetTimeouts(2000, 2000);
+    ipcapture::IIPVideoCaptureEx2* video = shortDriver.GetVideoCaptureEx2();
+
+    ASSERT_TRUE(video->StartChannel(0, &kit.Sink(), &kit.Channel()));
+    ASSERT_TRUE(kit.Sink().WaitForFrames(5, 20s)) << LogText();
+    ASSERT_TRUE(video->PauseChannel(0));
+    EXPECT_FALSE(video->PauseChannel(0)) << "already paused";
+    ASSERT_TRUE(proxy.WaitForRequest("PAUSE", 5000));
+    const std::uint64_t paused = kit.Sink().DeliveredCount();
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(kit.Sink().DeliveredCount(), paused);
+    EXPECT_EQ(kit.Sink().SignalLostCount(), 0u);
+
+    ASSERT_TRUE(video->ResumeChannel(0));
+    EXPECT_FALSE(video->ResumeChannel(0)) << "not paused any more";
+    ASSERT_TRUE(kit.Sink().WaitForFrames(paused + 5, 10s)) << LogText();
+    const std::vector<std::string> requests = proxy.Requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const std::string& request) { return request.rfind("SETUP ", 0) == 0; }),
+              1)
+        << "the session was kept";
+    EXPECT_EQ(kit.Sink().SignalLostCount(), 0u);
     shortDriver.Close();
 }
 }
