@@ -6,14 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "ffmpeg_tools.h"
 #include "h264_test_support.h"
 
 namespace kestrav
@@ -22,8 +20,10 @@ namespace
 {
 using testing::Bytes;
 
-constexpr const char* kFfmpeg = "/usr/bin/ffmpeg";
-constexpr const char* kFfprobe = "/usr/bin/ffprobe";
+using testing::kFfmpeg;
+using testing::kFfprobe;
+using testing::RunCommand;
+using testing::TemporaryFile;
 
 struct StreamCase
 {
@@ -54,37 +54,6 @@ bool HasIdrSlice(const Bytes& accessUnit)
     }
     return false;
 }
-
-// What a command printed on stdout and stderr together.
-std::string RunCommand(const std::string& command)
-{
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return "popen failed";
-    std::array<char, 4096> chunk{};
-    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), pipe) != nullptr)
-        output += chunk.data();
-    pclose(pipe);
-    return output;
-}
-
-class TemporaryFile
-{
-public:
-    TemporaryFile()
-    {
-        std::random_device random;
-        m_path = std::filesystem::temp_directory_path() / ("brantel-h264-" + std::to_string(random()) + ".h264");
-    }
-    ~TemporaryFile() { std::filesystem::remove(m_path); }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 class RecordedStream : public testing::DepacketizerFixture
 {
@@ -118,7 +87,7 @@ protected:
     };
     static Decoded Decode(const std::vector<hostkit::DeliveredFrame>& frames)
     {
-        TemporaryFile file;
+        TemporaryFile file(".h264");
         {
             std::ofstream out(file.Path(), std::ios::binary);
             for (std::size_t i = 0; i < frames.size(); ++i)

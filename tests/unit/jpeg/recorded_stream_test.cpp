@@ -5,14 +5,11 @@
 // are skipped after everything else was checked.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "ffmpeg_tools.h"
 #include "jpeg_test_support.h"
 #include "media/jpeg_tables.h"
 
@@ -21,8 +18,9 @@ namespace kestrav
 namespace
 {
 using testing::Bytes;
+using testing::kFfmpeg;
+using testing::RunCommand;
 
-constexpr const char* kFfmpeg = "/usr/bin/ffmpeg";
 constexpr std::size_t kRtpHeaderSize = 12;
 
 struct StreamCase
@@ -38,19 +36,6 @@ const StreamCase kStreams[] = {
     {"q10_320x240", 10, 2},
 };
 
-std::string RunCommand(const std::string& command)
-{
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return "popen failed";
-    std::array<char, 4096> chunk{};
-    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), pipe) != nullptr)
-        output += chunk.data();
-    pclose(pipe);
-    return output;
-}
-
 struct Decoded
 {
     std::string errors;
@@ -60,16 +45,11 @@ struct Decoded
 // FFmpeg's complaints about one picture (empty when clean) and the MD5 of its pixels.
 Decoded Decode(const Bytes& picture)
 {
-    std::random_device random;
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("brantel-jpeg-" + std::to_string(random()) + ".jpg");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(picture.data()), static_cast<std::streamsize>(picture.size()));
-    Decoded decoded;
-    decoded.errors = RunCommand(std::string(kFfmpeg) + " -v error -i " + path.string() + " -f null -");
-    decoded.md5 = RunCommand(std::string(kFfmpeg) + " -v error -i " + path.string() + " -f md5 -");
-    std::filesystem::remove(path);
-    return decoded;
+    const testing::TemporaryFile file(".jpg");
+    file.Write(picture);
+    const std::string path = file.Path().string();
+    return {RunCommand(std::string(kFfmpeg) + " -v error -i " + path + " -f null -"),
+            RunCommand(std::string(kFfmpeg) + " -v error -i " + path + " -f md5 -")};
 }
 
 // The payload of a first fragment without its quantization table header, under the given Q.
