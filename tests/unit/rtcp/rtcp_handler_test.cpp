@@ -15,7 +15,7 @@
 
 #include "rtsp/rtcp_handler.h"
 #include "support/recording_owner.h"
-#include "unit/rtp/udp_test_support.h"
+#include "udp_test_support.h"
 
 namespace kestrav
 {
