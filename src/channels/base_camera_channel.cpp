@@ -63,11 +63,12 @@ void CBaseCameraChannel::Stop()
 
 bool CBaseCameraChannel::Restart(const ChannelStartParams& params)
 {
+    SetState(kChannelStopped);
+    // The capture and packet threads read the parameters: they change only once those ended.
+    StopThread();
     const std::uint32_t quality = m_params.quality;
     m_params = params;
     m_params.quality = quality;
-    SetState(kChannelStopped);
-    StopThread();
     return StartCaptureThread();
 }
 
