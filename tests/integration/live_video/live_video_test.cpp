@@ -83,6 +83,25 @@ protected:
         kit.Params().SetExtraParam(4, std::to_string(camera->RtspPort()));
     }
 
+    // The camera offers CIF only, and the host knows it from an earlier device search.
+    void StartCifCamera()
+    {
+        CamsimOptions options;
+        options.extraArguments = {"--profile-text", kProfiles};
+        StartCamera(options);
+        kit.Params().SetExtraParam(5, kCapabilities);
+    }
+
+    // The family's driver with time-outs short enough for a test to wait them out.
+    ipcapture::IIPVideoCaptureEx2* OpenWithShortTimeouts(std::uint32_t requestMs, std::uint32_t signalMs)
+    {
+        shortDriver = std::make_unique<testing::ShortTimeoutDriver>();
+        if (!shortDriver->Open(&kit.Debug(), &kit.Allocator(), &kit.Params()))
+            return nullptr;
+        shortDriver->SetTimeouts(requestMs, signalMs);
+        return shortDriver->GetVideoCaptureEx2();
+    }
+
     void OpenDriver()
     {
         driver.reset(static_cast<ipcapture::IIPCaptureDriverEx5*>(CreateIPCaptureEx5()));
@@ -139,11 +158,15 @@ protected:
         if (driver)
             driver->Close();
         driver.reset();
+        if (shortDriver)
+            shortDriver->Close();
+        shortDriver.reset();
         EXPECT_EQ(kit.Allocator().GetOutstandingCount(), 0u);
     }
 
     std::unique_ptr<CamsimPeer> camera;
     DriverPtr driver;
+    std::unique_ptr<testing::ShortTimeoutDriver> shortDriver;
     ipcapture::IIPVideoCaptureEx2* capture = nullptr;
 };
 
@@ -191,11 +214,8 @@ TEST_F(LiveVideo, H264OverUdpWithDigestConfiguresTheCameraAndDecodesCleanly)
 // stream), and the profile read from the live stream's part of the capability text.
 TEST_F(LiveVideo, JpegLiveStreamInterleavedInTheRtspConnection)
 {
-    CamsimOptions options;
-    options.extraArguments = {"--profile-text", kProfiles};
-    StartCamera(options);
+    StartCifCamera();
     UseRtpOverRtsp();
-    kit.Params().SetExtraParam(5, kCapabilities);
     RequestStream(1, 352, 288, 10, 50);
     kit.Channel().Masks().SetMask(0, 10, 10, 20, 20);
     OpenDriver();
@@ -232,12 +252,9 @@ class EveryCodecAndTransport : public LiveVideo, public ::testing::WithParamInte
 TEST_P(EveryCodecAndTransport, DeliversFramesThatDecodeCleanly)
 {
     const TransportCase& transport = GetParam();
-    CamsimOptions options;
-    options.extraArguments = {"--profile-text", kProfiles};
-    StartCamera(options);
+    StartCifCamera();
     testing::TcpRecordingProxy proxy(camera->RtspPort());
     kit.Params().SetExtraParam(4, std::to_string(proxy.Port()));
-    kit.Params().SetExtraParam(5, kCapabilities);
     if (transport.interleaved)
         UseRtpOverRtsp();
     RequestStream(transport.codec, 352, 288, 25, 80);
@@ -271,15 +288,10 @@ INSTANTIATE_TEST_SUITE_P(LiveVideo, EveryCodecAndTransport,
 
 TEST_F(LiveVideo, CameraThatGoesAwayIsReportedAndComesBackWithoutARestart)
 {
-    CamsimOptions options;
-    options.extraArguments = {"--profile-text", kProfiles};
-    StartCamera(options);
-    kit.Params().SetExtraParam(5, kCapabilities);
+    StartCifCamera();
     RequestStream(3, 352, 288, 25, 50);
-    testing::ShortTimeoutDriver shortDriver;
-    ASSERT_TRUE(shortDriver.Open(&kit.Debug(), &kit.Allocator(), &kit.Params()));
-    shortDriver.SetTimeouts(2000, 4000);
-    ipcapture::IIPVideoCaptureEx2* video = shortDriver.GetVideoCaptureEx2();
+    ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(2000, 4000);
+    ASSERT_NE(video, nullptr);
 
     ASSERT_TRUE(video->StartChannel(0, &kit.Sink(), &kit.Channel()));
     ASSERT_TRUE(kit.Sink().WaitForFrames(5, 20s)) << LogText();
@@ -297,24 +309,18 @@ TEST_F(LiveVideo, CameraThatGoesAwayIsReportedAndComesBackWithoutARestart)
     EXPECT_EQ(state, kChannelReceiving);
     const std::vector<std::string> configured = RequestsTo("/setstreaming");
     EXPECT_GE(configured.size(), 2u) << "every reopen configures the stream again";
-    shortDriver.Close();
 }
 
 // A paused stream keeps its session: the camera is asked to pause and to play again, frames
 // that still arrive are not handed on, and a pause longer than the signal time-out is no loss.
 TEST_F(LiveVideo, PauseAndResumeGoToTheCameraWithoutASignalLoss)
 {
-    CamsimOptions options;
-    options.extraArguments = {"--profile-text", kProfiles};
-    StartCamera(options);
+    StartCifCamera();
     testing::TcpRecordingProxy proxy(camera->RtspPort());
     kit.Params().SetExtraParam(4, std::to_string(proxy.Port()));
-    kit.Params().SetExtraParam(5, kCapabilities);
     RequestStream(3, 352, 288, 25, 50);
-    testing::ShortTimeoutDriver shortDriver;
-    ASSERT_TRUE(shortDriver.Open(&kit.Debug(), &kit.Allocator(), &kit.Params()));
-    shortDriver.SetTimeouts(2000, 2000);
-    ipcapture::IIPVideoCaptureEx2* video = shortDriver.GetVideoCaptureEx2();
+    ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(2000, 2000);
+    ASSERT_NE(video, nullptr);
 
     ASSERT_TRUE(video->StartChannel(0, &kit.Sink(), &kit.Channel()));
     ASSERT_TRUE(kit.Sink().WaitForFrames(5, 20s)) << LogText();
@@ -335,7 +341,6 @@ TEST_F(LiveVideo, PauseAndResumeGoToTheCameraWithoutASignalLoss)
               1)
         << "the session was kept";
     EXPECT_EQ(kit.Sink().SignalLostCount(), 0u);
-    shortDriver.Close();
 }
 }
 }
