@@ -54,11 +54,15 @@ TEST_SOURCE = "videotestsrc is-live=false pattern=ball"
 
 def h264_launch(width, height, fps, bitrate_kbit, in_band_parameter_sets, key_frame_period=None):
     config_interval = 1 if in_band_parameter_sets else 0
+    # x264 writes the sets in front of every key frame unless told not to repeat them; then they
+    # reach the payloader only in the avc caps, and so only the session description.
+    stream_format = "byte-stream" if in_band_parameter_sets else "avc"
+    repeat_headers = "" if in_band_parameter_sets else " option-string=repeat-headers=0"
     key_int = key_frame_period if key_frame_period else fps
     return (
         f"( {TEST_SOURCE} ! video/x-raw,width={width},height={height},framerate={fps}/1 "
-        f"! x264enc tune=zerolatency speed-preset=ultrafast bitrate={bitrate_kbit} key-int-max={key_int} "
-        f"! video/x-h264,profile=baseline "
+        f"! x264enc tune=zerolatency speed-preset=ultrafast bitrate={bitrate_kbit} key-int-max={key_int}{repeat_headers} "
+        f"! video/x-h264,profile=baseline,stream-format={stream_format} "
         f"! rtph264pay name=pay0 pt=96 config-interval={config_interval} )"
     )
 

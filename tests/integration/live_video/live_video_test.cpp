@@ -84,10 +84,11 @@ protected:
     }
 
     // The camera offers CIF only, and the host knows it from an earlier device search.
-    void StartCifCamera()
+    void StartCifCamera(const std::vector<std::string>& moreArguments = {})
     {
         CamsimOptions options;
         options.extraArguments = {"--profile-text", kProfiles};
+        options.extraArguments.insert(options.extraArguments.end(), moreArguments.begin(), moreArguments.end());
         StartCamera(options);
         kit.Params().SetExtraParam(5, kCapabilities);
     }
@@ -242,6 +243,8 @@ struct TransportCase
     const char* name;
     std::int32_t codec;
     bool interleaved;
+    // The camera sends the H.264 parameter sets only in the session description.
+    bool setsOnlyInSdp = false;
 };
 
 class EveryCodecAndTransport : public LiveVideo, public ::testing::WithParamInterface<TransportCase>
@@ -252,7 +255,8 @@ class EveryCodecAndTransport : public LiveVideo, public ::testing::WithParamInte
 TEST_P(EveryCodecAndTransport, DeliversFramesThatDecodeCleanly)
 {
     const TransportCase& transport = GetParam();
-    StartCifCamera();
+    StartCifCamera(transport.setsOnlyInSdp ? std::vector<std::string>{"--no-in-band-parameter-sets"}
+                                           : std::vector<std::string>{});
     testing::TcpRecordingProxy proxy(camera->RtspPort());
     kit.Params().SetExtraParam(4, std::to_string(proxy.Port()));
     if (transport.interleaved)
@@ -282,6 +286,7 @@ TEST_P(EveryCodecAndTransport, DeliversFramesThatDecodeCleanly)
 INSTANTIATE_TEST_SUITE_P(LiveVideo, EveryCodecAndTransport,
                          ::testing::Values(TransportCase{"H264OverUdp", 3, false},
                                            TransportCase{"H264Interleaved", 3, true},
+                                           TransportCase{"H264SetsOnlyInTheSdp", 3, false, true},
                                            TransportCase{"JpegOverUdp", 1, false},
                                            TransportCase{"JpegInterleaved", 1, true}),
                          [](const ::testing::TestParamInfo<TransportCase>& info) { return info.param.name; });
