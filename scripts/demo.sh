@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# The module at work, end to end: installs what is missing, builds the module and the host bench program, starts
+# the simulated camera, records live H.264 and JPEG from it through the module as a recording server would, and
+# checks the files with FFprobe.
+#
+#   scripts/demo.sh [--seconds N] [--out DIR] [--build-dir DIR]
+#
+#   --seconds N       how long to record (default 5)
+#   --out DIR         where the recordings go (default: demo/ in the build directory)
+#   --build-dir DIR   build there instead of build/default (CMake preset "default")
+#
+# Exits non-zero when a step fails, when a stream delivers no frame, or when a file does not hold what was asked.
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+repo=$(pwd)
+
+usage()
+{
+    echo "usage: scripts/demo.sh [--seconds N] [--out DIR] [--build-dir DIR]" >&2
+    exit 2
+}
+
+seconds=5
+out=
+build_dir=
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+    --seconds | --out | --build-dir)
+        [[ $# -ge 2 ]] || usage
+        case "$1" in
+        --seconds) seconds=$2 ;;
+        --out) out=$2 ;;
+        --build-dir) build_dir=$2 ;;
+        esac
+        shift 2
+        ;;
+    -h | --help) usage ;;
+    *)
+        echo "demo.sh: unknown argument '$1'" >&2
+        usage
+        ;;
+    esac
+done
+if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
+    echo "demo.sh: --seconds needs a whole number of seconds, not '$seconds'" >&2
+    exit 2
+fi
+
+section()
+{
+    printf '\n==== %s ====\n' "$*"
+}
+
+section "Dependencies (scripts/setup.sh)"
+bash scripts/setup.sh
+
+section "Build (the module and the host bench program)"
+if [[ -z "$build_dir" ]]; then
+    cmake --preset default >/dev/null
+    build_dir=$repo/build/default
+    cmake --build --preset default --target brantel-host
+else
+    cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build_dir" --target brantel-host
+fi
+host=$build_dir/tools/host/brantel-host
+out=${out:-$build_dir/demo}
+
+section "Simulated camera (tools/camsim/camsim.py)"
+work=$(mktemp -d /tmp/brantel-demo-XXXXXX)
+camera_pid=
+cleanup()
+{
+    if [[ -n "$camera_pid" ]] && kill -0 "$camera_pid" 2>/dev/null; then
+        kill "$camera_pid" 2>/dev/null || true
+        wait "$camera_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Debian's interpreter: it has the GStreamer bindings. With stdin at /dev/null the camera runs until it is killed.
+/usr/bin/python3 tools/camsim/camsim.py >"$work/camera.log" 2>&1 </dev/null &
+camera_pid=$!
+rtsp_port=
+http_port=
+for _ in $(seq 1 300); do
+    if grep -q '^FAILED' "$work/camera.log" || ! kill -0 "$camera_pid" 2>/dev/null; then
+        break
+    fi
+    if grep -q '^READY ' "$work/camera.log"; then
+        rtsp_port=$(awk '/^RTSP /{print $2; exit}' "$work/camera.log")
+        http_port=$(awk '/^READY /{print $2; exit}' "$work/camera.log")
+        break
+    fi
+    sleep 0.1
+done
+if [[ -z "$rtsp_port" || -z "$http_port" ]]; then
+    echo "demo.sh: the simulated camera did not start:" >&2
+    cat "$work/camera.log" >&2
+    exit 1
+fi
+echo "camera: HTTP CGI on 127.0.0.1:$http_port, RTSP on 127.0.0.1:$rtsp_port"
+
+# What a device search writes for this camera (its /server and /getprofile answers), handed back to the module as
+# extra parameters: 1 video standard, 2 firmware, 3 MAC address, 4 RTSP port, 5 stream capabilities (per stream:
+# codec, then per resolution its name, size, highest frame rate, bit rates and qualities). The channels choose
+# their stream profile and RTSP path (/rtsph264720p, /rtspjpegd1) from 5.
+qualities="20-30-40-50-60-70-80-"
+stream="h264:1080p 1920x1080 30 1024-2048-3072-4096-5120-6144-7168-8192- $qualities,"
+stream+="720p 1280x720 30 1024-2048-3072-4096-5120- $qualities,;"
+stream+="jpeg:d1 720x480 25  $qualities,;#"
+params=$work/camera.params
+{
+    echo "1=0"
+    echo "2=2.4.1 build 0312"
+    echo "3=00:1C:A8:12:34:56"
+    echo "4=$rtsp_port"
+    # The main and the live stream offer the same profiles.
+    echo "5=$stream$stream"
+} >"$params"
+
+section "Recording ${seconds} s: H.264 720p (main stream) and JPEG D1 (live stream)"
+echo "(Ctrl-C stops the recording early; the files are still checked)"
+# Ctrl-C reaches brantel-host, which stops the streams and writes its summary; the demo goes on to the checks.
+trap ':' INT
+status=0
+"$host" record --address 127.0.0.1 --port "$http_port" --model VC-4220 --params-file "$params" \
+    --stream h264,kind=main,size=1280x720,fps=25,quality=50 \
+    --stream jpeg,kind=live,size=720x480,fps=10,quality=70 \
+    --duration "$seconds" --out "$out" || status=$?
+trap 'exit 130' INT
+if [[ $status -ne 0 ]]; then
+    echo "demo.sh: brantel-host ended with status $status; the camera's log ends with:" >&2
+    tail -n 20 "$work/camera.log" >&2
+    exit "$status"
+fi
+
+section "Files (checked with ffprobe)"
+failed=0
+check()
+{
+    local file=$1 codec=$2 width=$3 height=$4
+    local probe found_codec found_width found_height frames errors
+    if [[ ! -s "$file" ]]; then
+        echo "  $file: missing or empty" >&2
+        failed=1
+        return
+    fi
+    probe=$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=codec_name,width,height,nb_read_frames -of csv=p=0 "$file" || true)
+    IFS=, read -r found_codec found_width found_height frames <<<"$probe"
+    errors=$(ffmpeg -nostdin -hide_banner -v error -i "$file" -f null - 2>&1 || true)
+    printf '  %s\n      %s, %sx%s, %s frames, %s bytes%s\n' "$file" "${found_codec:-?}" "${found_width:-?}" \
+        "${found_height:-?}" "${frames:-0}" "$(stat -c %s "$file")" "$([[ -z "$errors" ]] && echo ", decodes cleanly")"
+    if [[ "$found_codec" != "$codec" || "$found_width" != "$width" || "$found_height" != "$height" ]] ||
+        ! [[ "${frames:-0}" =~ ^[0-9]+$ ]] || [[ "${frames:-0}" -eq 0 ]]; then
+        echo "      expected $codec at ${width}x${height} with frames" >&2
+        failed=1
+    fi
+    if [[ -n "$errors" ]]; then
+        echo "      ffmpeg reports: $errors" >&2
+        failed=1
+    fi
+}
+check "$out/ch0-main-h264.h264" h264 1280 720
+check "$out/ch0-live-jpeg.mjpeg" mjpeg 720 480
+if [[ $failed -ne 0 ]]; then
+    echo "demo.sh: the recordings are not what was asked for" >&2
+    exit 1
+fi
+
+section "Done"
+echo "The recordings are in $out:"
+echo "  ch0-main-h264.h264   H.264 Annex B byte stream (play: ffplay $out/ch0-main-h264.h264)"
+echo "  ch0-live-jpeg.mjpeg  JPEG pictures one after another (play: ffplay -f mjpeg $out/ch0-live-jpeg.mjpeg)"

@@ -1,0 +1,181 @@
+// The brantel-host program against the simulated camera: live H.264 and JPEG for a few seconds,
+// written to files that FFmpeg decodes.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+
+#include "support/child_process.h"
+
+#ifndef BRANTEL_HOST_PROGRAM
+#error "BRANTEL_HOST_PROGRAM must name the brantel-host program"
+#endif
+#ifndef BRANTEL_HOST_SOURCE_DIR
+#error "BRANTEL_HOST_SOURCE_DIR must name the repository"
+#endif
+
+namespace kestrav::hostbench
+{
+namespace
+{
+using namespace std::chrono_literals;
+
+// Small pictures keep the camera's encoders light on a busy test machine.
+constexpr const char* kProfiles = "profile_00_name=H264 CIF\r\n"
+                                  "profile_00_fps_range=1~30\r\n"
+                                  "profile_00_bps_range=256,512,1024\r\n"
+                                  "profile_00_quality_range=\r\n"
+                                  "profile_01_name=JPEG QVGA\r\n"
+                                  "profile_01_fps_range=1~25\r\n"
+                                  "profile_01_bps_range=\r\n"
+                                  "profile_01_quality_range=20,30,40,50,60,70,80\r\n";
+// The same profiles as the device search writes them, for the main and the live stream.
+constexpr const char* kStreamCapabilities = "h264:cif 352x288 30 256-512-1024- 20-30-40-50-60-70-80-,;"
+                                            "jpeg:qvga 320x240 25  20-30-40-50-60-70-80-,;#"
+                                            "h264:cif 352x288 30 256-512-1024- 20-30-40-50-60-70-80-,;"
+                                            "jpeg:qvga 320x240 25  20-30-40-50-60-70-80-,;#";
+
+class TemporaryDirectory
+{
+public:
+    TemporaryDirectory()
+    {
+        path_ = std::filesystem::temp_directory_path() / ("host-bench-it-" + std::to_string(std::random_device()()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TemporaryDirectory() { std::filesystem::remove_all(path_); }
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string Quoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string ReadText(const std::filesystem::path& file)
+{
+    std::ifstream input(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>());
+}
+
+struct ShellRun
+{
+    int status = -1;
+    std::string output;
+};
+
+// The command with its stdout and stderr, and its exit status.
+ShellRun RunShell(const std::string& command, const std::filesystem::path& outputFile)
+{
+    const int raw = std::system((command + " >" + Quoted(outputFile.string()) + " 2>&1 </dev/null").c_str());
+    ShellRun run;
+    run.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.output = ReadText(outputFile);
+    return run;
+}
+
+// The simulated camera with its HTTP and RTSP sides on free ports.
+class SimulatedCamera
+{
+public:
+    SimulatedCamera()
+        : process_({"/usr/bin/python3", std::string(BRANTEL_HOST_SOURCE_DIR) + "/tools/camsim/camsim.py",
+                    "--profile-text", kProfiles, "--fps", "10"})
+    {
+        if (const auto rtsp = process_.WaitForLine("RTSP ", 30s))
+            rtspPort_ = std::stoi(rtsp->substr(5));
+        if (const auto ready = process_.WaitForLine("READY ", 30s))
+            httpPort_ = std::stoi(ready->substr(6));
+    }
+
+    bool IsReady() const { return rtspPort_ != 0 && httpPort_ != 0; }
+    int HttpPort() const { return httpPort_; }
+    int RtspPort() const { return rtspPort_; }
+
+private:
+    testing::ChildProcess process_;
+    int rtspPort_ = 0;
+    int httpPort_ = 0;
+};
+
+bool DecoderInstalled()
+{
+    return std::filesystem::exists("/usr/bin/ffmpeg") && std::filesystem::exists("/usr/bin/ffprobe");
+}
+
+TEST(HostBenchProgram, RecordsLiveH264AndJpegThatDecode)
+{
+    SimulatedCamera camera;
+    ASSERT_TRUE(camera.IsReady()) << "the simulated camera did not start";
+    TemporaryDirectory directory;
+    const std::filesystem::path out = directory.Path() / "recording";
+    const std::filesystem::path params = directory.Path() / "camera.params";
+    std::ofstream(params) << "# as a device search writes it\n4=" << camera.RtspPort() << "\n5=" << kStreamCapabilities
+                          << "\n";
+
+    const std::string command =
+        std::string(BRANTEL_HOST_PROGRAM) + " record --port " + std::to_string(camera.HttpPort()) + " --params-file " +
+        Quoted(params.string()) + " --stream h264,size=352x288,fps=10,quality=50" +
+        " --stream jpeg,kind=live,size=320x240,fps=5 --duration 3 --out " + Quoted(out.string());
+    const ShellRun run = RunShell(command, directory.Path() / "output.txt");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("every stream received frames"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("ch0-main-h264  "), std::string::npos) << "a status line per stream\n" << run.output;
+    EXPECT_EQ(run.output.find("MISUSE"), std::string::npos) << run.output;
+
+    const std::filesystem::path h264 = out / "ch0-main-h264.h264";
+    const std::filesystem::path mjpeg = out / "ch0-live-jpeg.mjpeg";
+    ASSERT_GT(std::filesystem::file_size(h264), 0u);
+    ASSERT_GT(std::filesystem::file_size(mjpeg), 0u);
+    if (!DecoderInstalled())
+        GTEST_SKIP() << "ffmpeg not installed; the files were written but not decoded";
+
+    const std::pair<std::filesystem::path, std::string> files[] = {{h264, "h264,352,288"}, {mjpeg, "mjpeg,320,240"}};
+    for (const auto& [file, expected] : files)
+    {
+        SCOPED_TRACE(file.string());
+        const ShellRun decode =
+            RunShell("/usr/bin/ffmpeg -nostdin -hide_banner -v error -i " + Quoted(file.string()) + " -f null -",
+                     directory.Path() / "decode.txt");
+        EXPECT_EQ(decode.status, 0);
+        EXPECT_EQ(decode.output, "") << "FFmpeg complains";
+        const ShellRun probe = RunShell("/usr/bin/ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                        "stream=codec_name,width,height,nb_read_frames -of csv=p=0 " +
+                                            Quoted(file.string()),
+                                        directory.Path() / "probe.txt");
+        EXPECT_EQ(probe.output.rfind(expected + ",", 0), 0u) << probe.output;
+        const int frames = std::atoi(probe.output.substr(expected.size() + 1).c_str());
+        EXPECT_GE(frames, 5) << "a few seconds of video";
+    }
+}
+
+TEST(HostBenchProgram, UsageErrorsAndAMissingModuleHaveTheirExitStatus)
+{
+    TemporaryDirectory directory;
+    const ShellRun usage =
+        RunShell(std::string(BRANTEL_HOST_PROGRAM) + " record --stream vp8", directory.Path() / "u.txt");
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.output.find("stream codec must be h264 or jpeg, not 'vp8'"), std::string::npos) << usage.output;
+
+    const ShellRun missing = RunShell(
+        std::string(BRANTEL_HOST_PROGRAM) + " record --stream h264 --duration 1 --module " +
+            Quoted((directory.Path() / "none.so").string()) + " --out " + Quoted((directory.Path() / "out").string()),
+        directory.Path() / "m.txt");
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_NE(missing.output.find("cannot load the module"), std::string::npos) << missing.output;
+}
+}
+}

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "temporary_directory.h"
+#include "tools/host/command_line.h"
+#include "tools/host/driver_session.h"
+
+namespace kestrav::hostbench
+{
+namespace
+{
+RecordOptions ParseRecord(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), "record");
+    const Command command = ParseCommandLine(arguments);
+    EXPECT_EQ(command.kind, Command::Kind::Record);
+    return command.record;
+}
+
+// The message of the usage error the arguments cause, or "" when they parse.
+std::string UsageErrorOf(std::vector<std::string> arguments)
+{
+    try
+    {
+        ParseCommandLine(arguments);
+    }
+    catch (const UsageError& error)
+    {
+        return error.what();
+    }
+    return "";
+}
+
+TEST(HostBenchStreamSpec, EverySettingIsRead)
+{
+    EXPECT_EQ(ParseStreamSpec("h264").Name(), "ch0-main-h264");
+
+    const StreamRequest stream = ParseStreamSpec("jpeg,channel=2,kind=remote,size=1280x720,fps=10,quality=0");
+    EXPECT_EQ(stream.codec, StreamCodec::Jpeg);
+    EXPECT_EQ(stream.channel, 2u);
+    EXPECT_EQ(stream.kind, StreamKind::Remote);
+    EXPECT_EQ(stream.width, 1280);
+    EXPECT_EQ(stream.height, 720);
+    EXPECT_EQ(stream.frameRate, 10);
+    EXPECT_EQ(stream.quality, 0);
+    EXPECT_EQ(stream.Name(), "ch2-remote-jpeg");
+
+    const StreamRequest keyed = ParseStreamSpec("kind=1,codec=jpeg,width=320,height=240");
+    EXPECT_EQ(keyed.codec, StreamCodec::Jpeg);
+    EXPECT_EQ(keyed.kind, StreamKind::Live);
+    EXPECT_EQ(keyed.width, 320);
+    EXPECT_EQ(keyed.height, 240);
+}
+
+TEST(HostBenchStreamSpec, BadValuesAreUsageErrorsNamingTheSetting)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "--stream needs a value"},
+        {"vp8", "codec must be h264 or jpeg"},
+        {"h264,kind=side", "kind must be main, live or remote"},
+        {"h264,size=1280", "WIDTHxHEIGHT"},
+        {"h264,size=0x720", "width"},
+        {"h264,size=1280x70000", "height"},
+        // The host's frame-rate code holds the rate in 12 bits.
+        {"h264,fps=4096", "fps"},
+        {"h264,fps=0", "fps"},
+        {"h264,quality=101", "quality"},
+        {"h264,quality=-1", "quality"},
+        {"h264,channel=1x", "channel"},
+        {"h264,bitrate=100", "unknown stream setting 'bitrate'"},
+        {"h264,jpeg", "must be KEY=VALUE"},
+    };
+    for (const auto& [spec, message] : cases)
+    {
+        SCOPED_TRACE(spec);
+        try
+        {
+            ParseStreamSpec(spec);
+            ADD_FAILURE() << "accepted";
+        }
+        catch (const UsageError& error)
+        {
+            EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
+        }
+    }
+}
+
+TEST(HostBenchParamsText, ReadsNumberedLinesKeepingValuesAsWritten)
+{
+    const std::map<int, std::string> params = ParseParamsText("# written by a device search\r\n"
+                                                              "\n"
+                                                              "2=2.4.1 build 0312\r\n"
+                                                              "  # indented comment\n"
+                                                              "5=h264:720p 1280x720 30 1024- 20-,;#jpeg:d1 a=b,;#\n"
+                                                              "4=8554\n"
+                                                              "2=2.5\n",
+                                                              "params.txt");
+    ASSERT_EQ(params.size(), 3u);
+    EXPECT_EQ(params.at(2), "2.5") << "a later line wins";
+    EXPECT_EQ(params.at(4), "8554");
+    EXPECT_EQ(params.at(5), "h264:720p 1280x720 30 1024- 20-,;#jpeg:d1 a=b,;#");
+}
+
+TEST(HostBenchParamsText, BadLinesNameTheFileAndLine)
+{
+    EXPECT_THROW(ParseParamsText("1=0\nno equals sign\n", "p.txt"), UsageError);
+    try
+    {
+        ParseParamsText("1=0\n7=x\n", "p.txt");
+        ADD_FAILURE() << "index 7 accepted";
+    }
+    catch (const UsageError& error)
+    {
+        EXPECT_NE(std::string(error.what()).find("p.txt:2"), std::string::npos) << error.what();
+    }
+    EXPECT_THROW(ParseParamsText("0=x\n", "p.txt"), UsageError);
+    EXPECT_THROW(ParseParamsText(" 1=x\n", "p.txt"), UsageError);
+}
+
+TEST(HostBenchRecordCommand, ReadsTheDeviceTheStreamsAndTheOutput)
+{
+    const RecordOptions options = ParseRecord({"--module",
+                                               "/opt/m.so",
+                                               "--address=cam.local",
+                                               "--port",
+                                               "8080",
+                                               "--user",
+                                               "admin",
+                                               "--password=p=w",
+                                               "--model",
+                                               "VC-4220",
+                                               "--stream",
+                                               "h264,size=1920x1080",
+                                               "--stream=jpeg,kind=live",
+                                               "--out",
+                                               "/tmp/rec",
+                                               "--duration",
+                                               "2.5",
+                                               "--jpeg-files",
+                                               "--status-interval",
+                                               "0.5"});
+    ASSERT_TRUE(options.modulePath);
+    EXPECT_EQ(*options.modulePath, "/opt/m.so");
+    EXPECT_EQ(options.device.address, "cam.local");
+    EXPECT_EQ(options.device.port, 8080);
+    EXPECT_EQ(options.device.user, "admin");
+    EXPECT_EQ(options.device.password, "p=w") << "only the option name ends at '='";
+    EXPECT_EQ(options.device.model, "VC-4220");
+    ASSERT_EQ(options.streams.size(), 2u);
+    EXPECT_EQ(options.streams[0].width, 1920);
+    EXPECT_EQ(options.streams[1].codec, StreamCodec::Jpeg);
+    EXPECT_EQ(options.streams[1].kind, StreamKind::Live);
+    EXPECT_EQ(options.outDirectory, "/tmp/rec");
+    ASSERT_TRUE(options.durationSeconds);
+    EXPECT_DOUBLE_EQ(*options.durationSeconds, 2.5);
+    EXPECT_TRUE(options.jpegFiles);
+    ASSERT_TRUE(options.statusIntervalSeconds);
+    EXPECT_DOUBLE_EQ(*options.statusIntervalSeconds, 0.5);
+}
+
+TEST(HostBenchRecordCommand, ParamOptionsWinOverTheParamsFileWhereverTheyStand)
+{
+    const TemporaryDirectory directory;
+    const std::string file = (directory.Path() / "params").string();
+    std::ofstream(file) << "4=554\n5=h264:d1 720x480 25 512- 50-,;#\n";
+    const RecordOptions options =
+        ParseRecord({"--param", "4=8554", "--params-file", file, "--param=2=1.0", "--param", "6=", "--stream", "h264"});
+    const std::map<int, std::string> expected = {
+        {2, "1.0"}, {4, "8554"}, {5, "h264:d1 720x480 25 512- 50-,;#"}, {6, ""}};
+    EXPECT_EQ(options.device.extraParams, expected);
+}
+
+TEST(HostBenchRecordCommand, MistakesAreUsageErrors)
+{
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{}, "no command"},
+        {{"play"}, "unknown command 'play'"},
+        {{"record"}, "at least one --stream"},
+        {{"record", "--stream"}, "--stream needs a value"},
+        {{"record", "--stream", "h264", "--verbose"}, "unknown option '--verbose'"},
+        {{"record", "--stream", "h264", "--port", "0"}, "--port"},
+        {{"record", "--stream", "h264", "--port", "65536"}, "--port"},
+        {{"record", "--stream", "h264", "--duration", "0"}, "positive number of seconds"},
+        {{"record", "--stream", "h264", "--duration", "soon"}, "positive number of seconds"},
+        {{"record", "--stream", "h264", "--param", "7=x"}, "numbered 1 to 6"},
+        {{"record", "--stream", "h264", "--param", "5"}, "N=VALUE"},
+        {{"record", "--stream", "h264", "--params-file", "/nonexistent/params"}, "cannot read the params file"},
+        {{"record", "--stream", "h264", "--jpeg-files=yes"}, "takes no value"},
+        {{"record", "--stream", "h264", "--address", ""}, "--address"},
+        // One place per stream kind of a channel: a second start would replace the first.
+        {{"record", "--stream", "h264", "--stream", "jpeg,kind=main"}, "two streams ask for channel 0 main"},
+    };
+    for (const auto& [arguments, message] : cases)
+    {
+        SCOPED_TRACE(arguments.empty() ? "(nothing)" : arguments.back());
+        const std::string error = UsageErrorOf(arguments);
+        EXPECT_NE(error.find(message), std::string::npos) << "error: '" << error << "'";
+    }
+}
+
+TEST(HostBenchRecordCommand, StreamsOfOtherChannelsOrKindsMayShareACodec)
+{
+    EXPECT_EQ(UsageErrorOf({"record", "--stream", "h264", "--stream", "h264,kind=live", "--stream", "h264,channel=1"}),
+              "");
+}
+
+TEST(HostBenchRecordCommand, HelpWinsOverEverythingElse)
+{
+    EXPECT_EQ(ParseCommandLine({"--help"}).kind, Command::Kind::Help);
+    EXPECT_EQ(ParseCommandLine({"record", "--stream", "h264", "--help"}).kind, Command::Kind::Help);
+    EXPECT_EQ(ParseCommandLine({"record", "-h"}).kind, Command::Kind::Help) << "no stream needed for help";
+    EXPECT_NE(UsageText().find("--params-file"), std::string::npos);
+}
+
+TEST(HostBenchExtraParams, GapsBelowTheHighestParameterReadAsTheEmptyDeviceSearchValue)
+{
+    const std::map<int, std::string> given = {{2, "1.0"}, {5, "h264:d1 720x480 25 512- 50-,;#"}};
+    const std::map<int, std::string> expected = {
+        {1, "(none)"}, {2, "1.0"}, {3, "(none)"}, {4, "(none)"}, {5, "h264:d1 720x480 25 512- 50-,;#"}};
+    EXPECT_EQ(HostExtraParams(given), expected);
+    EXPECT_TRUE(HostExtraParams({}).empty());
+}
+}
+}

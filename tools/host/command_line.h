@@ -1,0 +1,110 @@
+// The command line of brantel-host: what to open, which streams to record and where to.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrav::hostbench
+{
+// Exit status of a command line the program cannot run; the message says what is wrong.
+constexpr int kExitUsage = 2;
+
+class UsageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class StreamCodec
+{
+    H264,
+    Jpeg,
+};
+
+// The capture object's stream places, numbered as the host numbers them.
+enum class StreamKind : std::uint32_t
+{
+    Main = 0,
+    Live = 1,
+    Remote = 2,
+};
+
+// The channel factory's codec code for a stream.
+std::int32_t CodecCode(StreamCodec codec);
+std::string_view CodecName(StreamCodec codec);
+std::string_view KindName(StreamKind kind);
+
+struct StreamRequest
+{
+    StreamCodec codec = StreamCodec::H264;
+    std::uint32_t channel = 0;
+    StreamKind kind = StreamKind::Main;
+    std::uint16_t width = 704;
+    std::uint16_t height = 576;
+    std::uint16_t frameRate = 25;
+    std::uint16_t quality = 70;
+
+    // "ch0-main-h264": names the stream in status lines and its output file.
+    std::string Name() const;
+};
+
+// The device as the host knows it: connection, model and the extra parameters that the device
+// search wrote (1 video standard, 2 firmware, 3 MAC address, 4 RTSP port, 5 stream capabilities,
+// 6 PTZ features).
+struct DeviceOptions
+{
+    static constexpr int kFirstExtraParam = 1;
+    static constexpr int kLastExtraParam = 6;
+
+    std::string address = "127.0.0.1";
+    std::uint16_t port = 80;
+    std::string user;
+    std::string password;
+    std::string model = "BenchCamera";
+    std::map<int, std::string> extraParams;
+};
+
+struct RecordOptions
+{
+    // Empty: the module beside the program, else the one of this build tree.
+    std::optional<std::filesystem::path> modulePath;
+    DeviceOptions device;
+    std::vector<StreamRequest> streams;
+    std::filesystem::path outDirectory = "recording";
+    // None: until interrupted.
+    std::optional<double> durationSeconds;
+    bool jpegFiles = false;
+    // None: once a second on a terminal, every 5 s otherwise.
+    std::optional<double> statusIntervalSeconds;
+};
+
+struct Command
+{
+    enum class Kind
+    {
+        Help,
+        Record,
+    };
+    Kind kind = Kind::Help;
+    RecordOptions record;
+};
+
+// The arguments after the program name. Throws UsageError.
+Command ParseCommandLine(const std::vector<std::string>& arguments);
+std::string UsageText();
+
+// One --stream value: an optional codec first ("h264" or "jpeg"), then key=value items separated
+// by commas: codec, channel, kind (main|live|remote), size (WxH), width, height, fps, quality.
+StreamRequest ParseStreamSpec(std::string_view spec);
+
+// Lines "N=VALUE" (N from 1 to 6); blank lines and lines starting with '#' are skipped. The value
+// is everything after the first '=', kept as written (it may hold spaces, '#' and '='), without
+// a trailing carriage return. `source` names the text in error messages.
+std::map<int, std::string> ParseParamsText(std::string_view text, std::string_view source);
+}

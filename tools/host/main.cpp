@@ -1,0 +1,45 @@
+// brantel-host: a recording server's view of the capture driver module, for benches and demos.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/host/command_line.h"
+#include "tools/host/console.h"
+#include "tools/host/posix_system.h"
+#include "tools/host/record_command.h"
+#include "tools/host/summary.h"
+
+int main(int argc, char** argv)
+{
+    using namespace kestrav::hostbench;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    Command command;
+    try
+    {
+        command = ParseCommandLine(arguments);
+    }
+    catch (const UsageError& error)
+    {
+        std::cerr << "brantel-host: " << error.what() << "\n(brantel-host --help lists the options)\n";
+        return kExitUsage;
+    }
+    if (command.kind == Command::Kind::Help)
+    {
+        std::cout << UsageText();
+        return 0;
+    }
+
+    try
+    {
+        posix::InstallInterruptHandler();
+        Console console(std::cout, std::cerr,
+                        posix::StdoutIsTerminal() ? Console::Mode::Terminal : Console::Mode::Plain);
+        return RunRecord(command.record, console, [] { return posix::InterruptRequested(); });
+    }
+    catch (const std::exception& error)
+    {
+        std::cerr << "brantel-host: " << error.what() << '\n';
+        return kExitFailed;
+    }
+}

@@ -1,0 +1,50 @@
+// The capture driver module loaded at run time, as a recording server loads it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <brantel/capture_driver.h>
+
+#include "tools/host/posix_system.h"
+
+namespace kestrav::hostbench
+{
+class DriverModule
+{
+public:
+    // The newest interface version: one export pair serves every version, so the bench uses this one.
+    static constexpr const char* kCreateExport = "CreateIPCaptureEx5";
+    static constexpr const char* kDeleteExport = "DeleteIPCaptureEx5";
+    static constexpr const char* kFileName = "libBrantelIPCapture.so";
+
+    // False with the reason when the file does not load or lacks one of the two exports.
+    bool Load(const std::filesystem::path& path, std::string& error);
+
+    // Null when the module has no memory for a driver.
+    ipcapture::IIPCaptureDriverEx5* CreateDriver() const;
+    // Deletes through the module, which owns the object; null is ignored.
+    void DeleteDriver(ipcapture::IIPCaptureDriverEx5* driver) const;
+
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    using CreateFunction = ipcapture::IIPCaptureDriver* (*)();
+    using DeleteFunction = void (*)(void*);
+
+    posix::SharedLibrary library_;
+    std::filesystem::path path_;
+    CreateFunction create_ = nullptr;
+    DeleteFunction delete_ = nullptr;
+};
+
+// Where the module is looked for without --module, in order: beside the program, in ../lib from it
+// (an installed layout), and the module of the build tree that made the program.
+std::vector<std::filesystem::path> DefaultModuleCandidates(const std::filesystem::path& executable,
+                                                           const std::filesystem::path& builtModule);
+// The first candidate that exists; the last one (for the error message) when none does.
+std::filesystem::path FirstExisting(const std::vector<std::filesystem::path>& candidates);
+// The candidates of the running program.
+std::filesystem::path DefaultModulePath();
+}

@@ -1,0 +1,80 @@
+#include "tools/host/posix_system.h"
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <system_error>
+
+namespace kestrav::hostbench::posix
+{
+namespace
+{
+// Lock-free, so the handler may set it.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void OnInterrupt(int)
+{
+    interrupted.store(true);
+}
+
+std::string LoaderError()
+{
+    const char* reason = dlerror();
+    return reason != nullptr ? reason : "unknown loader error";
+}
+}
+
+bool SharedLibrary::Load(const std::filesystem::path& path, std::string& error)
+{
+    dlerror();
+    // RTLD_NOW: a module with an unresolved symbol fails here, not in the middle of a recording.
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr)
+        error = LoaderError();
+    return handle_ != nullptr;
+}
+
+void* SharedLibrary::Symbol(const char* name, std::string& error) const
+{
+    if (handle_ == nullptr)
+    {
+        error = "no library loaded";
+        return nullptr;
+    }
+    dlerror();
+    void* symbol = dlsym(handle_, name);
+    if (symbol == nullptr)
+        error = LoaderError();
+    return symbol;
+}
+
+void InstallInterruptHandler()
+{
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool InterruptRequested()
+{
+    return interrupted.load();
+}
+
+bool StdoutIsTerminal()
+{
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+std::filesystem::path ExecutablePath()
+{
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : path;
+}
+}

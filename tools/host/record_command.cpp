@@ -1,0 +1,229 @@
+#include "tools/host/record_command.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "hostkit/host_kit.h"
+#include "tools/host/driver_session.h"
+#include "tools/host/module_loader.h"
+#include "tools/host/status_line.h"
+#include "tools/host/stream_recorder.h"
+#include "tools/host/summary.h"
+#include "tools/host/text_format.h"
+
+namespace kestrav::hostbench
+{
+namespace
+{
+using Recorders = std::vector<std::unique_ptr<StreamRecorder>>;
+using Clock = std::chrono::steady_clock;
+
+// Often enough that Ctrl-C and the end of the duration feel immediate.
+constexpr std::chrono::milliseconds kPollInterval{100};
+
+int Fail(Console& console, const std::string& message)
+{
+    console.Error("brantel-host: " + message);
+    return kExitFailed;
+}
+
+std::uint32_t ChannelCountFor(const std::vector<StreamRequest>& streams)
+{
+    std::uint32_t highest = 0;
+    for (const StreamRequest& stream : streams)
+        highest = std::max(highest, stream.channel);
+    return highest + 1;
+}
+
+std::chrono::duration<double> StatusInterval(const RecordOptions& options, Console::Mode mode)
+{
+    if (options.statusIntervalSeconds)
+        return std::chrono::duration<double>(*options.statusIntervalSeconds);
+    // A terminal redraws in place; a log file gets a line per stream each time.
+    return std::chrono::duration<double>(mode == Console::Mode::Terminal ? 1.0 : 5.0);
+}
+
+// Each stream's writer is opened before the driver, so an unwritable output fails before the camera is touched.
+bool MakeRecorders(const RecordOptions& options, hostkit::HostKit& kit, Console& console, Recorders& recorders)
+{
+    std::error_code error;
+    std::filesystem::create_directories(options.outDirectory, error);
+    if (error || !std::filesystem::is_directory(options.outDirectory, error))
+    {
+        Fail(console, "cannot create the output directory " + options.outDirectory.string());
+        return false;
+    }
+    for (const StreamRequest& request : options.streams)
+    {
+        std::string reason;
+        std::unique_ptr<FrameWriter> writer =
+            OpenStreamWriter(request, options.outDirectory, options.jpegFiles, reason);
+        if (!writer)
+        {
+            Fail(console, reason);
+            return false;
+        }
+        recorders.push_back(std::make_unique<StreamRecorder>(request, std::move(writer), kit.SharedMisuse(),
+                                                             [&console](const std::string& line)
+                                                             { console.Line(line); }));
+    }
+    return true;
+}
+
+void StartStreams(DriverSession& session, Recorders& recorders, Console& console)
+{
+    for (auto& recorder : recorders)
+    {
+        // Every stream, the main one too, goes through StartStream: the bench asks for neither privacy masks nor
+        // motion detection, which only StartChannel adds.
+        const bool accepted = session.StartStream(recorder->Request(), recorder->Sink(), recorder->Params());
+        recorder->SetStartAccepted(accepted);
+        if (!accepted)
+            console.Line(recorder->Request().Name() + ": the capture object refused the stream start");
+    }
+}
+
+bool AnyStarted(const Recorders& recorders)
+{
+    const Clock::time_point now = Clock::now();
+    return std::any_of(recorders.begin(), recorders.end(),
+                       [now](const auto& recorder) { return recorder->State(now) != StreamState::StartFailed; });
+}
+
+class StatusBoard
+{
+public:
+    StatusBoard(const Recorders& recorders, Console& console, Clock::time_point start,
+                const std::optional<double>& duration)
+        : recorders_(recorders), console_(console), start_(start), duration_(duration)
+    {
+        for (std::size_t i = 0; i < recorders.size(); ++i)
+            meters_.emplace_back(start);
+    }
+
+    // `stopped`: the last refresh, after the streams were stopped.
+    void Show(Clock::time_point now, bool stopped = false)
+    {
+        const std::string elapsed = Fixed(std::chrono::duration<double>(now - start_).count(), 1) + " s";
+        std::vector<std::string> lines;
+        if (console_.GetMode() == Console::Mode::Terminal && stopped)
+            lines.push_back("stopped after " + elapsed);
+        else if (console_.GetMode() == Console::Mode::Terminal)
+        {
+            lines.push_back("recording " + elapsed + (duration_ ? " of " + Fixed(*duration_, 1) + " s" : "") +
+                            ", Ctrl-C stops");
+        }
+        for (std::size_t i = 0; i < recorders_.size(); ++i)
+        {
+            const StreamCounters counters = recorders_[i]->Counters();
+            const Rates live = meters_[i].Sample(counters.frames, counters.bytes, now);
+            std::string line =
+                FormatStatusLine(recorders_[i]->Request().Name(), recorders_[i]->State(now), counters, live);
+            lines.push_back(console_.GetMode() == Console::Mode::Terminal ? "  " + line : "[" + elapsed + "] " + line);
+        }
+        console_.Status(lines);
+    }
+
+private:
+    const Recorders& recorders_;
+    Console& console_;
+    const Clock::time_point start_;
+    const std::optional<double> duration_;
+    std::vector<RateMeter> meters_;
+};
+
+// Until the duration ends or the user interrupts; true when interrupted.
+bool Record(const RecordOptions& options, StatusBoard& board, Console::Mode mode,
+            const std::function<bool()>& interrupted, Clock::time_point start)
+{
+    const auto interval = std::chrono::duration_cast<Clock::duration>(StatusInterval(options, mode));
+    // Without a duration the recording ends only when interrupted.
+    const Clock::time_point end = options.durationSeconds
+                                      ? start + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(*options.durationSeconds))
+                                      : Clock::time_point::max();
+    Clock::time_point nextStatus = start + interval;
+    board.Show(start);
+    for (;;)
+    {
+        if (interrupted())
+            return true;
+        const Clock::time_point now = Clock::now();
+        if (now >= end)
+            return false;
+        if (now >= nextStatus)
+        {
+            board.Show(now);
+            nextStatus = std::max(nextStatus + interval, now);
+        }
+        const Clock::time_point wake = std::min({now + kPollInterval, nextStatus, end});
+        std::this_thread::sleep_until(wake);
+    }
+}
+
+void StopStreams(DriverSession& session, Recorders& recorders)
+{
+    // A refused start may still leave a channel in its place; the stop releases it.
+    for (auto& recorder : recorders)
+    {
+        session.StopStream(recorder->Request());
+        recorder->SetStopped();
+    }
+    session.Close();
+}
+}
+
+int RunRecord(const RecordOptions& options, Console& console, const std::function<bool()>& interrupted)
+{
+    DriverModule module;
+    std::string error;
+    const std::filesystem::path modulePath = options.modulePath.value_or(DefaultModulePath());
+    if (!module.Load(modulePath, error))
+        return Fail(console, error);
+
+    // Declared before everything that hands its objects to the module, so it is destroyed last.
+    hostkit::HostKit kit;
+    ConfigureHost(kit, options.device, ChannelCountFor(options.streams));
+    kit.Debug().SetEcho([&console](const hostkit::DebugRecord& record)
+                        { console.Line(FormatLogLine(record.level, record.text)); });
+    kit.SetMisuseHandler([&console](const std::string& misuse) { console.Line("MISUSE: " + misuse); });
+
+    Recorders recorders;
+    if (!MakeRecorders(options, kit, console, recorders))
+        return kExitFailed;
+
+    DriverSession session(module, kit);
+    if (!session.Open(error))
+        return Fail(console, error);
+    console.Line("Opened " + options.device.address + ":" + std::to_string(options.device.port) + " with " +
+                 module.Path().string() + ", " + std::to_string(session.ChannelCount()) + " video channel(s)");
+
+    const Clock::time_point start = Clock::now();
+    StartStreams(session, recorders, console);
+    StatusBoard board(recorders, console, start, options.durationSeconds);
+    RecordingOutcome outcome;
+    if (AnyStarted(recorders))
+        outcome.interrupted = Record(options, board, console.GetMode(), interrupted, start);
+    outcome.recordedSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    StopStreams(session, recorders);
+    board.Show(Clock::now(), true);
+    console.EndStatus();
+
+    for (auto& recorder : recorders)
+    {
+        recorder->Finish();
+        outcome.streams.push_back(recorder->Result());
+    }
+    // Every buffer must be back once the driver is gone.
+    kit.Allocator().CheckAllReleased();
+    outcome.misuses = kit.Misuse().Count();
+    for (const std::string& line : FormatSummary(outcome))
+        console.Line(line);
+    return ExitStatus(outcome);
+}
+}

@@ -1,0 +1,109 @@
+#include "tools/host/summary.h"
+
+#include "tools/host/text_format.h"
+
+namespace kestrav::hostbench
+{
+namespace
+{
+std::string FrameCount(std::uint64_t frames)
+{
+    return std::to_string(frames) + (frames == 1 ? " frame" : " frames");
+}
+
+std::string Headline(const StreamResult& stream)
+{
+    const StreamCounters& counters = stream.counters;
+    std::string line = stream.request.Name() + ": ";
+    if (!stream.startAccepted)
+        return line + "start refused by the capture object, no frames";
+    if (counters.frames == 0)
+        return line + "no frames";
+    line += FrameCount(counters.frames);
+    if (stream.request.codec == StreamCodec::H264)
+        line += " (" + std::to_string(counters.keyFrames) + " with parameter sets)";
+    line += ", " + ByteSize(counters.bytes);
+    if (const std::optional<Rates> rates = AverageRates(counters))
+        line += ", " + Fixed(rates->framesPerSecond, 1) + " fps, " + Fixed(rates->kilobitsPerSecond, 1) + " kbit/s";
+    line += ", " + std::to_string(counters.width) + "x" + std::to_string(counters.height);
+    return line;
+}
+
+void AppendDetails(std::vector<std::string>& lines, const StreamResult& stream)
+{
+    const StreamCounters& counters = stream.counters;
+    if (counters.firstCaptureTime && counters.lastCaptureTime)
+    {
+        lines.push_back("    capture times " + DateAndTime(*counters.firstCaptureTime) + " to " +
+                        DateAndTime(*counters.lastCaptureTime));
+    }
+    if (!stream.target.empty())
+    {
+        lines.push_back("    file " + stream.target.string() + ": " + FrameCount(stream.writtenFrames) + ", " +
+                        ByteSize(stream.writtenBytes));
+    }
+    if (stream.droppedFrames != 0)
+        lines.push_back("    " + FrameCount(stream.droppedFrames) + " not written: the disk did not keep up");
+    if (!stream.writeError.empty())
+        lines.push_back("    write error: " + stream.writeError);
+    if (counters.signalLostReports != 0)
+        lines.push_back("    signal lost reported " + std::to_string(counters.signalLostReports) + " times");
+}
+
+std::vector<std::string> StreamsWithoutFrames(const RecordingOutcome& outcome)
+{
+    std::vector<std::string> names;
+    for (const StreamResult& stream : outcome.streams)
+    {
+        if (stream.counters.frames == 0)
+            names.push_back(stream.request.Name());
+    }
+    return names;
+}
+
+std::string Verdict(const RecordingOutcome& outcome)
+{
+    const std::vector<std::string> silent = StreamsWithoutFrames(outcome);
+    if (silent.empty())
+        return "every stream received frames";
+    std::string line = std::to_string(silent.size()) + " of " + std::to_string(outcome.streams.size()) +
+                       (outcome.streams.size() == 1 ? " stream" : " streams") + " received no frame:";
+    for (const std::string& name : silent)
+        line += " " + name;
+    return line;
+}
+}
+
+std::vector<std::string> FormatSummary(const RecordingOutcome& outcome)
+{
+    std::vector<std::string> lines;
+    lines.push_back("Summary: recorded " + Fixed(outcome.recordedSeconds, 1) + " s" +
+                    (outcome.interrupted ? " (interrupted)" : ""));
+    for (const StreamResult& stream : outcome.streams)
+    {
+        lines.push_back("  " + Headline(stream));
+        AppendDetails(lines, stream);
+    }
+    if (outcome.misuses != 0)
+    {
+        lines.push_back("  the module misused host objects " + std::to_string(outcome.misuses) +
+                        " times (see the MISUSE lines)");
+    }
+    lines.push_back("  " + Verdict(outcome));
+    return lines;
+}
+
+int ExitStatus(const RecordingOutcome& outcome)
+{
+    if (outcome.misuses != 0)
+        return kExitMisuse;
+    if (!StreamsWithoutFrames(outcome).empty())
+        return kExitNoFrames;
+    for (const StreamResult& stream : outcome.streams)
+    {
+        if (!stream.writeError.empty())
+            return kExitFailed;
+    }
+    return kExitRecorded;
+}
+}
