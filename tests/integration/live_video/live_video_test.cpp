@@ -147,6 +147,22 @@ protected:
         return text;
     }
 
+    // Waits until the camera has received a request of this path, answered or not.
+    bool WaitForRequest(const std::string& path, std::chrono::milliseconds timeout)
+    {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end)
+        {
+            for (const testing::CamsimRequest& request : camera->Requests())
+            {
+                if (request.path == path)
+                    return true;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
     void UseRtpOverRtsp() const
     {
         std::ofstream(hostDirectory.Path() / "BrantelIPCapture.xml")
@@ -346,6 +362,43 @@ TEST_F(LiveVideo, PauseAndResumeGoToTheCameraWithoutASignalLoss)
               1)
         << "the session was kept";
     EXPECT_EQ(kit.Sink().SignalLostCount(), 0u);
+}
+
+// A camera that refuses the stream configuration gets it asked again every second, and the stream
+// starts once the camera takes it.
+TEST_F(LiveVideo, RefusedStreamConfigurationIsRetriedUntilTheCameraTakesIt)
+{
+    StartCifCamera();
+    ASSERT_TRUE(camera->Control("/camsim/misbehave?path=/setstreaming&action=status&status=500&times=2"));
+    RequestStream(3, 352, 288, 25, 50);
+    OpenDriver();
+
+    ASSERT_TRUE(capture->StartChannel(0, &kit.Sink(), &kit.Channel()));
+    ASSERT_TRUE(kit.Sink().WaitForFrames(5, 20s)) << LogText();
+    capture->StopChannel(0);
+    std::size_t refused = 0;
+    for (const testing::CamsimRequest& request : camera->Requests())
+        refused += request.path == "/setstreaming" && request.status == 500 ? 1 : 0;
+    EXPECT_EQ(refused, 2u);
+    EXPECT_EQ(RequestsTo("/setstreaming").size(), 1u) << "configured once more, then streamed";
+}
+
+// Stopping a channel whose camera sits on the configuration request must not wait for the
+// request time-out: the stop closes the request.
+TEST_F(LiveVideo, StopDoesNotWaitForAStalledCameraRequest)
+{
+    StartCifCamera();
+    ASSERT_TRUE(camera->Control("/camsim/misbehave?path=/setstreaming&action=stall-before-headers&seconds=60"));
+    RequestStream(3, 352, 288, 25, 50);
+    ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(20000, 20000);
+    ASSERT_NE(video, nullptr);
+
+    ASSERT_TRUE(video->StartChannel(0, &kit.Sink(), &kit.Channel()));
+    ASSERT_TRUE(WaitForRequest("/setstreaming", 10s));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(video->StopChannel(0));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "the stop waited for the request time-out";
+    EXPECT_EQ(kit.Debug().CountContaining("terminated"), 0u) << LogText();
 }
 }
 }
