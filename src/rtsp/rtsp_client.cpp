@@ -18,6 +18,11 @@ namespace
 constexpr std::uint32_t kConnectAttemptMs = 100;
 constexpr std::size_t kFirstInterleavedRead = 8192;
 constexpr std::size_t kBodyReadLimit = 512;
+// A silent camera must not hold a stop for its whole receive time-out: reads wait in slices of
+// this length and look at the stop request in between.
+constexpr std::uint32_t kStopCheckMs = 100;
+// Once the session ends, its last answer (TEARDOWN) is waited for this long at the most.
+constexpr std::uint32_t kStoppingReceiveMs = 1000;
 
 const char* MethodName(RtspRequestType type)
 {
@@ -239,8 +244,7 @@ std::string CBaseRTSPClient::ReceiveResponse()
     while (response.size() < expected)
     {
         const std::size_t wanted = std::min(expected - response.size(), buffer.size());
-        const int received =
-            platform::ReceiveSocket(m_socket, std::span(buffer.data(), wanted), m_params.receiveTimeoutMs);
+        const int received = Receive(std::span(buffer.data(), wanted), false);
         if (received <= 0)
             break;
         response.append(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(received));
@@ -255,7 +259,7 @@ bool CBaseRTSPClient::ReceiveHeaders(std::string& response)
     std::array<std::uint8_t, 512> buffer{};
     for (;;)
     {
-        const int peeked = platform::ReceiveSocket(m_socket, buffer, m_params.receiveTimeoutMs, true);
+        const int peeked = Receive(buffer, true);
         if (peeked <= 0)
             return !response.empty();
         const std::size_t carried = std::min<std::size_t>(response.size(), 3);
@@ -267,8 +271,7 @@ bool CBaseRTSPClient::ReceiveHeaders(std::string& response)
         std::size_t taken = 0;
         while (taken < take)
         {
-            const int got = platform::ReceiveSocket(m_socket, std::span(buffer.data() + taken, take - taken),
-                                                    m_params.receiveTimeoutMs);
+            const int got = Receive(std::span(buffer.data() + taken, take - taken), false);
             if (got <= 0)
                 return false;
             taken += static_cast<std::size_t>(got);
@@ -290,14 +293,30 @@ bool CBaseRTSPClient::ReadInterleaved()
     std::size_t wanted = kFirstInterleavedRead;
     for (;;)
     {
-        const int received =
-            platform::ReceiveSocket(m_socket, std::span(buffer.data(), wanted), m_params.receiveTimeoutMs);
-        if (received <= 0)
-            return true; // closed, failed or silent for the whole receive time-out
+        const int received = Receive(std::span(buffer.data(), wanted), false);
         if (IsStopRequested())
             return false;
+        if (received <= 0)
+            return true; // closed, failed or silent for the whole receive time-out
         streamParser.Process(std::span(buffer.data(), static_cast<std::size_t>(received)));
         wanted = received >= 4096 ? static_cast<std::size_t>(received) : kFirstInterleavedRead;
+    }
+}
+
+int CBaseRTSPClient::Receive(std::span<std::uint8_t> buffer, bool peek)
+{
+    const bool stopping = IsStopRequested();
+    std::uint32_t remaining =
+        stopping ? std::min(m_params.receiveTimeoutMs, kStoppingReceiveMs) : m_params.receiveTimeoutMs;
+    for (;;)
+    {
+        const std::uint32_t slice = std::min(remaining, kStopCheckMs);
+        const platform::WaitResult ready = platform::WaitForSocketReadable(m_socket, slice);
+        if (ready == platform::WaitResult::Signaled)
+            return platform::ReceiveSocket(m_socket, buffer, 0, peek);
+        remaining -= slice;
+        if (ready == platform::WaitResult::Failed || remaining == 0 || (!stopping && IsStopRequested()))
+            return platform::kSocketFailure;
     }
 }
 

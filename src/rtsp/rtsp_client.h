@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/socket.h"
@@ -57,6 +58,9 @@ private:
     bool Exchange(RtspRequestType type);
     std::string ReceiveResponse();
     bool ReceiveHeaders(std::string& response);
+    // One read of at most the buffer within the receive time-out; given up early when a stop is
+    // requested meanwhile. kSocketFailure on time-out, failure or stop.
+    int Receive(std::span<std::uint8_t> buffer, bool peek);
     void CheckKeepAlive();
     void WaitForEvents();
 

@@ -388,5 +388,37 @@ TEST_F(MisbehavingCamera, ThatStreamsGarbageAfterPlay)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * 500 + 1000));
     EXPECT_TRUE(owner.Lines().empty());
 }
+
+// With the family's long receive time-out a silent camera would hold a stop for half a minute:
+// reads give up as soon as the stop is asked for, and the session is still torn down.
+TEST_F(MisbehavingCamera, ThatFallsSilentDoesNotHoldAStopForTheReceiveTimeout)
+{
+    for (const int transportMode : {kTransportUdp, kTransportInterleaved})
+    {
+        SCOPED_TRACE(transportMode == kTransportUdp ? "silent DESCRIBE" : "silent after PLAY");
+        ScriptedRtspServer server(
+            [transportMode](const std::string& request, int number) -> std::string
+            {
+                if (transportMode == kTransportUdp && Method(request) == "DESCRIBE")
+                    return {};
+                if (Method(request) == "PLAY")
+                    return Answer(request, "200 OK", "Session: 12345678\r\n");
+                return Camera("trackID=1")(request, number);
+            });
+        RTSPSessionParams params = Params(server.Port());
+        params.receiveTimeoutMs = 20000;
+        CBaseRTSPClient silent(&owner);
+        ASSERT_TRUE(silent.StartSession(params, &user, transportMode));
+        ASSERT_TRUE(server.WaitForRequests(transportMode == kTransportUdp ? 1 : 3, 5000));
+        const auto start = std::chrono::steady_clock::now();
+        silent.StopSession();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_TRUE(owner.Lines().empty()) << "the thread ended without being forced";
+        if (transportMode == kTransportInterleaved)
+        {
+            EXPECT_EQ(Method(server.Requests().back()), "TEARDOWN");
+        }
+    }
+}
 }
 }
