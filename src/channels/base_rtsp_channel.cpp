@@ -41,8 +41,15 @@ bool CBaseRTSPChannel::Resume()
     return true;
 }
 
+void CBaseRTSPChannel::WakeCaptureThread()
+{
+    m_session.CancelConnect();
+}
+
 bool CBaseRTSPChannel::StartStreaming()
 {
+    // Before the stop event is looked at: a stop from now on cancels the connection attempt.
+    m_session.AllowConnect();
     if (!CBaseRTPChannel::StartStreaming())
         return false;
     const DEVICE_INFO& device = *GetDriver()->GetDeviceInfo();

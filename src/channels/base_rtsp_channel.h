@@ -23,6 +23,8 @@ protected:
     bool StartStreaming() override;
     void StopStreaming() override;
     bool IsSignalAlive() override;
+    // A camera that takes its time to accept the RTSP connection must not hold up a stop.
+    void WakeCaptureThread() override;
     // The codec channel sets the RTSP port and the stream path.
     virtual void FillSessionParams(RTSPSessionParams& params) = 0;
 

@@ -38,6 +38,7 @@ CCommonChannel::~CCommonChannel()
 
 void CCommonChannel::WakeCaptureThread()
 {
+    CBaseRTSPChannel::WakeCaptureThread();
     m_sender.CloseRequest();
 }
 

@@ -116,7 +116,7 @@ bool CBaseRTSPClient::Connect()
     {
         // Polled in steps so that the attempt can be given up between them.
         const std::uint32_t attempts = m_params.connectTimeoutMs / kConnectAttemptMs;
-        for (std::uint32_t attempt = 0; attempt < attempts && !connected; ++attempt)
+        for (std::uint32_t attempt = 0; attempt < attempts && !connected && !m_connectCancelled; ++attempt)
         {
             SleepMilliseconds(kConnectAttemptMs);
             const WaitResult result = WaitForSocketConnected(m_socket, 0);

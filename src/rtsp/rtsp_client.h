@@ -32,6 +32,10 @@ public:
     bool StartSession(const RTSPSessionParams& params, IRTPReceiverUser* user, int transportMode);
     // Stops the thread (it tears the session down) and closes the connection. Safe when idle.
     void StopSession();
+    // From another thread: a StartSession waiting for the camera to accept gives up (false). Holds
+    // until AllowConnect, which the owner calls before it decides to start a session.
+    void CancelConnect() { m_connectCancelled = true; }
+    void AllowConnect() { m_connectCancelled = false; }
     void RequestPause() { m_pauseEvent.Set(); }
     void RequestPlay() { m_playEvent.Set(); }
     // True when the last request was answered and parsed (200 or 401), or when an interleaved
@@ -73,6 +77,7 @@ private:
     std::uint64_t m_lastKeepAlive = 0;
     IRTPReceiverUser* m_user = nullptr;
     std::atomic<bool> m_lastRequestOk{true};
+    std::atomic<bool> m_connectCancelled{false};
     RTSPSessionParams m_params;
     int m_transportMode = kTransportUdp;
     CEvent m_pauseEvent{false};

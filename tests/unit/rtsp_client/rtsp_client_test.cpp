@@ -2,6 +2,13 @@
 // response reader, byte for byte.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+
 #include "rtsp/parameter_sets.h"
 #include "rtsp/rtp_packet.h"
 #include "rtsp/rtp_receiver_user.h"
@@ -419,6 +426,61 @@ TEST_F(MisbehavingCamera, ThatFallsSilentDoesNotHoldAStopForTheReceiveTimeout)
             EXPECT_EQ(Method(server.Requests().back()), "TEARDOWN");
         }
     }
+}
+
+// A listener that never accepts, with its queue filled: a further connection attempt stays
+// pending, as with a camera whose firewall drops the RTSP port.
+class UnansweredListener
+{
+public:
+    UnansweredListener()
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_listener, 0);
+        socklen_t length = sizeof address;
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        for (int& filler : m_fillers)
+        {
+            filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+    }
+    ~UnansweredListener()
+    {
+        for (const int filler : m_fillers)
+            close(filler);
+        close(m_listener);
+    }
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_fillers[4] = {-1, -1, -1, -1};
+    std::uint16_t m_port = 0;
+};
+
+TEST_F(MisbehavingCamera, ThatNeverAcceptsLetsTheOwnerCancelTheConnect)
+{
+    UnansweredListener camera;
+    RTSPSessionParams params = Params(camera.Port());
+    params.connectTimeoutMs = 20000;
+    CBaseRTSPClient pending(&owner);
+    auto started = std::async(std::launch::async, [&] { return pending.StartSession(params, &user, kTransportUdp); });
+    ASSERT_EQ(started.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout)
+        << "the connection attempt should still be pending";
+    pending.CancelConnect();
+    ASSERT_EQ(started.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_FALSE(started.get());
+
+    pending.AllowConnect();
+    ScriptedRtspServer server(Camera("trackID=1"));
+    EXPECT_TRUE(pending.StartSession(Params(server.Port()), &user, kTransportUdp)) << "allowed again";
+    pending.StopSession();
 }
 }
 }
