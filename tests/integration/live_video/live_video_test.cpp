@@ -307,9 +307,15 @@ INSTANTIATE_TEST_SUITE_P(LiveVideo, EveryCodecAndTransport,
                                            TransportCase{"JpegInterleaved", 1, true}),
                          [](const ::testing::TestParamInfo<TransportCase>& info) { return info.param.name; });
 
-TEST_F(LiveVideo, CameraThatGoesAwayIsReportedAndComesBackWithoutARestart)
+class CameraThatGoesAway : public LiveVideo, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(CameraThatGoesAway, IsReportedAndComesBackWithoutARestart)
 {
     StartCifCamera();
+    if (GetParam())
+        UseRtpOverRtsp();
     RequestStream(3, 352, 288, 25, 50);
     ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(2000, 4000);
     ASSERT_NE(video, nullptr);
@@ -331,6 +337,10 @@ TEST_F(LiveVideo, CameraThatGoesAwayIsReportedAndComesBackWithoutARestart)
     const std::vector<std::string> configured = RequestsTo("/setstreaming");
     EXPECT_GE(configured.size(), 2u) << "every reopen configures the stream again";
 }
+
+INSTANTIATE_TEST_SUITE_P(LiveVideo, CameraThatGoesAway, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info)
+                         { return info.param ? "Interleaved" : "OverUdp"; });
 
 // A paused stream keeps its session: the camera is asked to pause and to play again, frames
 // that still arrive are not handed on, and a pause longer than the signal time-out is no loss.
