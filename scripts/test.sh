@@ -3,6 +3,7 @@
 #
 #   scripts/test.sh                  the normal build (CMake preset "default", build/default)
 #   scripts/test.sh --preset asan    the same suite built with AddressSanitizer + UndefinedBehaviorSanitizer
+#   scripts/test.sh --preset tsan    the same suite built with ThreadSanitizer
 #
 # Exits non-zero on the first failing step.
 set -euo pipefail
@@ -11,7 +12,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 usage()
 {
-    echo "usage: scripts/test.sh [--preset NAME]   (NAME: default, asan)" >&2
+    echo "usage: scripts/test.sh [--preset NAME]   (NAME: default, asan, tsan)" >&2
     exit 2
 }
 

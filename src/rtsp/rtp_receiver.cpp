@@ -40,6 +40,7 @@ bool CRTPReceiver::OpenReceiver(std::uint16_t port, std::uint32_t transportMode)
     }
     if (opened)
     {
+        m_localPort = m_client->GetPort();
         ClearQueue();
         opened = StartThread(FormatString("RTP Packet Queue (%hu)", GetLocalPort()));
     }
@@ -51,6 +52,7 @@ bool CRTPReceiver::OpenReceiver(std::uint16_t port, std::uint32_t transportMode)
 void CRTPReceiver::CloseReceiver()
 {
     StopEvent().Set();
+    m_localPort = 0;
     if (m_client)
     {
         // Ends the reading thread, so nothing is queued after this.
@@ -63,7 +65,7 @@ void CRTPReceiver::CloseReceiver()
 
 std::uint16_t CRTPReceiver::GetLocalPort()
 {
-    return m_client ? m_client->GetPort() : 0;
+    return m_localPort;
 }
 
 void CRTPReceiver::SetQueueLimits(std::size_t packets, std::size_t bytes)

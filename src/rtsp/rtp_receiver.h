@@ -78,6 +78,8 @@ private:
 
     IDebugMessage* m_owner;
     TSmartPtr<IRTPClient> m_client;
+    // Read by other threads (a channel's status) while the owner opens and closes the port.
+    std::atomic<std::uint16_t> m_localPort{0};
     IRTPReceiverUser* m_user = nullptr;
     // Guards the queue, its byte count and its limits.
     mutable CRecursiveLock m_queueLock;
