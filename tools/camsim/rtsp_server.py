@@ -25,13 +25,13 @@ gi.require_version("GstRtsp", "1.0")
 gi.require_version("GstRtspServer", "1.0")
 from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 
-# Picture sizes of the resolution names this camera family uses in its profile names. "d1" is the
-# NTSC D1 720x480, the size the driver's own resolution table gives that name, so a host sees the
-# size it was told at device search; the PAL 704x576 is served as "4cif".
+# Picture sizes of the resolution names this camera family uses in its profile names. "d1" and
+# "cif" are the NTSC sizes 720x480 and 352x240, the sizes the driver's own resolution table gives
+# those names, so a host sees the size it was told at device search; the PAL 704x576 is "4cif".
 RESOLUTIONS = {
     "qcif": (176, 144),
     "qvga": (320, 240),
-    "cif": (352, 288),
+    "cif": (352, 240),
     "vga": (640, 480),
     "d1": (720, 480),
     "480p": (720, 480),

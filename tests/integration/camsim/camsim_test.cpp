@@ -321,7 +321,7 @@ TEST_F(CamsimRtsp, ServesTheAnnouncedProfilesAtTheirSizesAndFollowsANewProfileLi
 {
     const Probe cif = ProbeStream(Camera().RtspUrl("rtsph264cif", true));
     EXPECT_EQ(cif.stream, (std::map<std::string, std::string>{
-                              {"codec_name", "h264"}, {"width", "352"}, {"height", "288"}, {"r_frame_rate", "25/1"}}));
+                              {"codec_name", "h264"}, {"width", "352"}, {"height", "240"}, {"r_frame_rate", "25/1"}}));
     // A resolution name the camera does not know is served at the fallback size.
     Probe lobby = ProbeStream(Camera().RtspUrl("rtsph264lobby", true));
     EXPECT_EQ(lobby.stream["width"], "640");
@@ -347,7 +347,7 @@ TEST_F(CamsimRtsp, SetStreamingShapesTheNextStreamAndLeavesPlayingClientsAlone)
               "OK\r\n");
     const Probe h264 = ProbeStream(Camera().RtspUrl("rtsph264cif"), 10);
     EXPECT_EQ(h264.stream, (std::map<std::string, std::string>{
-                               {"codec_name", "h264"}, {"width", "352"}, {"height", "288"}, {"r_frame_rate", "12/1"}}));
+                               {"codec_name", "h264"}, {"width", "352"}, {"height", "240"}, {"r_frame_rate", "12/1"}}));
     std::vector<std::size_t> keyFrames;
     for (std::size_t i = 0; i < h264.packetFlags.size(); ++i)
     {

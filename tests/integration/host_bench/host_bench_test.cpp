@@ -37,9 +37,9 @@ constexpr const char* kProfiles = "profile_00_name=H264 CIF\r\n"
                                   "profile_01_bps_range=\r\n"
                                   "profile_01_quality_range=20,30,40,50,60,70,80\r\n";
 // The same profiles as the device search writes them, for the main and the live stream.
-constexpr const char* kStreamCapabilities = "h264:cif 352x288 30 256-512-1024- 20-30-40-50-60-70-80-,;"
+constexpr const char* kStreamCapabilities = "h264:cif 352x240 30 256-512-1024- 20-30-40-50-60-70-80-,;"
                                             "jpeg:qvga 320x240 25  20-30-40-50-60-70-80-,;#"
-                                            "h264:cif 352x288 30 256-512-1024- 20-30-40-50-60-70-80-,;"
+                                            "h264:cif 352x240 30 256-512-1024- 20-30-40-50-60-70-80-,;"
                                             "jpeg:qvga 320x240 25  20-30-40-50-60-70-80-,;#";
 
 class TemporaryDirectory
@@ -128,7 +128,7 @@ TEST(HostBenchProgram, RecordsLiveH264AndJpegThatDecode)
 
     const std::string command =
         std::string(BRANTEL_HOST_PROGRAM) + " record --port " + std::to_string(camera.HttpPort()) + " --params-file " +
-        Quoted(params.string()) + " --stream h264,size=352x288,fps=10,quality=50" +
+        Quoted(params.string()) + " --stream h264,size=352x240,fps=10,quality=50" +
         " --stream jpeg,kind=live,size=320x240,fps=5 --duration 3 --out " + Quoted(out.string());
     const ShellRun run = RunShell(command, directory.Path() / "output.txt");
     ASSERT_EQ(run.status, 0) << run.output;
@@ -143,7 +143,7 @@ TEST(HostBenchProgram, RecordsLiveH264AndJpegThatDecode)
     if (!DecoderInstalled())
         GTEST_SKIP() << "ffmpeg not installed; the files were written but not decoded";
 
-    const std::pair<std::filesystem::path, std::string> files[] = {{h264, "h264,352,288"}, {mjpeg, "mjpeg,320,240"}};
+    const std::pair<std::filesystem::path, std::string> files[] = {{h264, "h264,352,240"}, {mjpeg, "mjpeg,320,240"}};
     for (const auto& [file, expected] : files)
     {
         SCOPED_TRACE(file.string());

@@ -42,8 +42,8 @@ constexpr const char* kProfiles = "profile_00_name=H264 CIF\r\n"
                                   "profile_01_quality_range=20,50,80\r\n";
 // What an earlier device search would have written for the host: the same offer for the main and
 // the live stream.
-constexpr const char* kCapabilities = "h264:cif 352x288 30 256-512-1024- -,;jpeg:cif 352x288 25  20-50-80-,;#"
-                                      "h264:cif 352x288 30 256-512-1024- -,;jpeg:cif 352x288 25  20-50-80-,;#";
+constexpr const char* kCapabilities = "h264:cif 352x240 30 256-512-1024- -,;jpeg:cif 352x240 25  20-50-80-,;#"
+                                      "h264:cif 352x240 30 256-512-1024- -,;jpeg:cif 352x240 25  20-50-80-,;#";
 
 struct DriverDeleter
 {
@@ -233,7 +233,7 @@ TEST_F(LiveVideo, JpegLiveStreamInterleavedInTheRtspConnection)
 {
     StartCifCamera();
     UseRtpOverRtsp();
-    RequestStream(1, 352, 288, 10, 50);
+    RequestStream(1, 352, 240, 10, 50);
     kit.Channel().Masks().SetMask(0, 10, 10, 20, 20);
     OpenDriver();
 
@@ -277,7 +277,7 @@ TEST_P(EveryCodecAndTransport, DeliversFramesThatDecodeCleanly)
     kit.Params().SetExtraParam(4, std::to_string(proxy.Port()));
     if (transport.interleaved)
         UseRtpOverRtsp();
-    RequestStream(transport.codec, 352, 288, 25, 80);
+    RequestStream(transport.codec, 352, 240, 25, 80);
     OpenDriver();
 
     ASSERT_TRUE(capture->StartChannel(0, &kit.Sink(), &kit.Channel()));
@@ -316,7 +316,7 @@ TEST_P(CameraThatGoesAway, IsReportedAndComesBackWithoutARestart)
     StartCifCamera();
     if (GetParam())
         UseRtpOverRtsp();
-    RequestStream(3, 352, 288, 25, 50);
+    RequestStream(3, 352, 240, 25, 50);
     ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(2000, 4000);
     ASSERT_NE(video, nullptr);
 
@@ -349,7 +349,7 @@ TEST_F(LiveVideo, PauseAndResumeGoToTheCameraWithoutASignalLoss)
     StartCifCamera();
     testing::TcpRecordingProxy proxy(camera->RtspPort());
     kit.Params().SetExtraParam(4, std::to_string(proxy.Port()));
-    RequestStream(3, 352, 288, 25, 50);
+    RequestStream(3, 352, 240, 25, 50);
     ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(2000, 2000);
     ASSERT_NE(video, nullptr);
 
@@ -380,7 +380,7 @@ TEST_F(LiveVideo, RefusedStreamConfigurationIsRetriedUntilTheCameraTakesIt)
 {
     StartCifCamera();
     ASSERT_TRUE(camera->Control("/camsim/misbehave?path=/setstreaming&action=status&status=500&times=2"));
-    RequestStream(3, 352, 288, 25, 50);
+    RequestStream(3, 352, 240, 25, 50);
     OpenDriver();
 
     ASSERT_TRUE(capture->StartChannel(0, &kit.Sink(), &kit.Channel()));
@@ -399,7 +399,7 @@ TEST_F(LiveVideo, StopDoesNotWaitForAStalledCameraRequest)
 {
     StartCifCamera();
     ASSERT_TRUE(camera->Control("/camsim/misbehave?path=/setstreaming&action=stall-before-headers&seconds=60"));
-    RequestStream(3, 352, 288, 25, 50);
+    RequestStream(3, 352, 240, 25, 50);
     ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(20000, 20000);
     ASSERT_NE(video, nullptr);
 
