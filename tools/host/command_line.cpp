@@ -247,7 +247,7 @@ RecordOptions ParseRecord(const std::vector<std::string>& arguments, bool& help)
                 fileParams.insert_or_assign(index, std::move(value));
         }
         else if (option == "--stream")
-            options.streams.push_back(ParseStreamSpec(cursor.Value(option)));
+            options.streams.push_back(ParseStreamRequest(cursor.Value(option)));
         else if (option == "--out")
             options.outDirectory = cursor.Value(option);
         else if (option == "--duration")
@@ -304,12 +304,12 @@ std::string StreamRequest::Name() const
     return "ch" + std::to_string(channel) + "-" + std::string(KindName(kind)) + "-" + std::string(CodecName(codec));
 }
 
-StreamRequest ParseStreamSpec(std::string_view spec)
+StreamRequest ParseStreamRequest(std::string_view text)
 {
     StreamRequest stream;
-    if (spec.empty())
+    if (text.empty())
         throw UsageError("--stream needs a value such as h264,size=1280x720,fps=25");
-    const std::vector<std::string_view> items = Split(spec, ',');
+    const std::vector<std::string_view> items = Split(text, ',');
     for (std::size_t i = 0; i < items.size(); ++i)
     {
         const std::string_view item = items[i];
@@ -361,7 +361,7 @@ Command ParseCommandLine(const std::vector<std::string>& arguments)
 
 std::string UsageText()
 {
-    return R"usage(usage: brantel-host record [OPTIONS] --stream SPEC [--stream SPEC ...]
+    return R"usage(usage: brantel-host record [OPTIONS] --stream STREAM [--stream STREAM ...]
        brantel-host --help
 
 Loads libBrantelIPCapture.so as a recording server does, opens one camera and records its streams.
@@ -378,7 +378,7 @@ Device:
                          Parameters missing below the highest one given are handed to the module as
                          "(none)", since the module reads them in order up to the first missing one.
 Streams (repeatable; one stream per channel and kind):
-  --stream SPEC          [h264|jpeg][,channel=N][,kind=main|live|remote][,size=WxH][,fps=N][,quality=P]
+  --stream STREAM        [h264|jpeg][,channel=N][,kind=main|live|remote][,size=WxH][,fps=N][,quality=P]
                          defaults: h264, channel 0, main, 704x576, 25 fps, quality 70
 Output:
   --out DIR              where files go (default ./recording): <stream>.h264 (Annex B) for H.264,

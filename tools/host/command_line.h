@@ -101,7 +101,7 @@ std::string UsageText();
 
 // One --stream value: an optional codec first ("h264" or "jpeg"), then key=value items separated
 // by commas: codec, channel, kind (main|live|remote), size (WxH), width, height, fps, quality.
-StreamRequest ParseStreamSpec(std::string_view spec);
+StreamRequest ParseStreamRequest(std::string_view text);
 
 // Lines "N=VALUE" (N from 1 to 6); blank lines and lines starting with '#' are skipped. The value
 // is everything after the first '=', kept as written (it may hold spaces, '#' and '='), without

@@ -33,11 +33,11 @@ std::string UsageErrorOf(std::vector<std::string> arguments)
     return "";
 }
 
-TEST(HostBenchStreamSpec, EverySettingIsRead)
+TEST(HostBenchStreamRequest, EverySettingIsRead)
 {
-    EXPECT_EQ(ParseStreamSpec("h264").Name(), "ch0-main-h264");
+    EXPECT_EQ(ParseStreamRequest("h264").Name(), "ch0-main-h264");
 
-    const StreamRequest stream = ParseStreamSpec("jpeg,channel=2,kind=remote,size=1280x720,fps=10,quality=0");
+    const StreamRequest stream = ParseStreamRequest("jpeg,channel=2,kind=remote,size=1280x720,fps=10,quality=0");
     EXPECT_EQ(stream.codec, StreamCodec::Jpeg);
     EXPECT_EQ(stream.channel, 2u);
     EXPECT_EQ(stream.kind, StreamKind::Remote);
@@ -47,14 +47,14 @@ TEST(HostBenchStreamSpec, EverySettingIsRead)
     EXPECT_EQ(stream.quality, 0);
     EXPECT_EQ(stream.Name(), "ch2-remote-jpeg");
 
-    const StreamRequest keyed = ParseStreamSpec("kind=1,codec=jpeg,width=320,height=240");
+    const StreamRequest keyed = ParseStreamRequest("kind=1,codec=jpeg,width=320,height=240");
     EXPECT_EQ(keyed.codec, StreamCodec::Jpeg);
     EXPECT_EQ(keyed.kind, StreamKind::Live);
     EXPECT_EQ(keyed.width, 320);
     EXPECT_EQ(keyed.height, 240);
 }
 
-TEST(HostBenchStreamSpec, BadValuesAreUsageErrorsNamingTheSetting)
+TEST(HostBenchStreamRequest, BadValuesAreUsageErrorsNamingTheSetting)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"", "--stream needs a value"},
@@ -72,12 +72,12 @@ TEST(HostBenchStreamSpec, BadValuesAreUsageErrorsNamingTheSetting)
         {"h264,bitrate=100", "unknown stream setting 'bitrate'"},
         {"h264,jpeg", "must be KEY=VALUE"},
     };
-    for (const auto& [spec, message] : cases)
+    for (const auto& [text, message] : cases)
     {
-        SCOPED_TRACE(spec);
+        SCOPED_TRACE(text);
         try
         {
-            ParseStreamSpec(spec);
+            ParseStreamRequest(text);
             ADD_FAILURE() << "accepted";
         }
         catch (const UsageError& error)

@@ -113,15 +113,15 @@ TEST_F(HostBenchDriverModule, AStreamTheCaptureObjectCannotPlaceFailsCleanly)
 
     hostkit::HostFrameSink sink(kit.SharedMisuse());
     hostkit::HostChannelParams params(kit.SharedMisuse());
-    StreamRequest beyond = ParseStreamSpec("h264,channel=1");
+    StreamRequest beyond = ParseStreamRequest("h264,channel=1");
     EXPECT_FALSE(session.StartStream(beyond, sink, params)) << "the device has one channel";
     EXPECT_FALSE(session.StopStream(beyond));
 
     // MPEG-4 has no channel class: the factory makes nothing.
     params.Format().SetCodec(2);
-    EXPECT_FALSE(session.StartStream(ParseStreamSpec("h264"), sink, params));
+    EXPECT_FALSE(session.StartStream(ParseStreamRequest("h264"), sink, params));
     session.Close();
-    EXPECT_FALSE(session.StartStream(ParseStreamSpec("h264"), sink, params)) << "closed";
+    EXPECT_FALSE(session.StartStream(ParseStreamRequest("h264"), sink, params)) << "closed";
     EXPECT_EQ(sink.DeliveredCount(), 0u);
 }
 
@@ -131,7 +131,7 @@ TEST(HostBenchRecordRun, ACameraThatSendsNothingEndsWithTheNoFrameStatusAndTheSu
     RecordOptions options;
     options.modulePath = BRANTEL_HOST_TEST_MODULE;
     options.device = ClosedDevice();
-    options.streams = {ParseStreamSpec("h264"), ParseStreamSpec("jpeg,kind=live")};
+    options.streams = {ParseStreamRequest("h264"), ParseStreamRequest("jpeg,kind=live")};
     options.outDirectory = directory.Path() / "out";
     options.durationSeconds = 0.3;
     std::ostringstream out;
@@ -159,7 +159,7 @@ TEST(HostBenchRecordRun, AnInterruptEndsTheRecordingAndIsNamedInTheSummary)
     RecordOptions options;
     options.modulePath = BRANTEL_HOST_TEST_MODULE;
     options.device = ClosedDevice();
-    options.streams = {ParseStreamSpec("h264")};
+    options.streams = {ParseStreamRequest("h264")};
     options.outDirectory = directory.Path();
     std::ostringstream out;
     Console console(out, out, Console::Mode::Plain);
@@ -174,7 +174,7 @@ TEST(HostBenchRecordRun, NothingIsStartedWhenTheModuleOrTheOutputIsMissing)
     TemporaryDirectory directory;
     RecordOptions options;
     options.device = ClosedDevice();
-    options.streams = {ParseStreamSpec("h264")};
+    options.streams = {ParseStreamRequest("h264")};
     options.outDirectory = directory.Path();
     options.durationSeconds = 30;
     std::ostringstream out;

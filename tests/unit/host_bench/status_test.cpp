@@ -173,7 +173,7 @@ TEST(HostBenchConsole, ATerminalKeepsTheStatusBlockBelowTheLogLinesAndErrors)
 StreamResult Received(const char* codec, std::uint64_t frames)
 {
     StreamResult result;
-    result.request = ParseStreamSpec(codec);
+    result.request = ParseStreamRequest(codec);
     result.startAccepted = true;
     result.counters.frames = frames;
     return result;

@@ -70,12 +70,12 @@ protected:
         misuse->SetMisuseHandler([](const std::string& m) { ADD_FAILURE() << "misuse: " << m; });
     }
 
-    std::unique_ptr<StreamRecorder> MakeRecorder(const char* spec, std::size_t queueBytes)
+    std::unique_ptr<StreamRecorder> MakeRecorder(const char* text, std::size_t queueBytes)
     {
         auto writer = std::make_unique<GatedWriter>();
         gate = writer.get();
         return std::make_unique<StreamRecorder>(
-            ParseStreamSpec(spec), std::move(writer), misuse,
+            ParseStreamRequest(text), std::move(writer), misuse,
             [this](const std::string& line)
             {
                 std::lock_guard lock(linesMutex);
