@@ -19,50 +19,27 @@
 #include "media/h264_depacketizer.h"
 #include "media/jpeg_depacketizer.h"
 #include "media/media_parser_client.h"
+#include "recorded_datagrams.h"
 #include "rtsp/base64.h"
 #include "rtsp/rtp_packet.h"
+#include "stub_driver.h"
 
 namespace
 {
 using namespace kestrav;
 using Bytes = std::vector<std::uint8_t>;
 
-// The recorded datagrams: each preceded by its length as a 16-bit big-endian number.
+// The recorded datagrams of one stream; none when the file cannot be read.
 std::vector<Bytes> LoadDatagrams(const std::filesystem::path& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    const Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::vector<Bytes> datagrams;
-    for (std::size_t at = 0; at + 2 <= bytes.size();)
-    {
-        const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
-        if (at + 2 + length > bytes.size())
-            break;
-        datagrams.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at + 2),
-                               bytes.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
-        at += 2 + length;
-    }
-    return datagrams;
+    return testing::ReadRecordedDatagrams(path).value_or(std::vector<Bytes>{});
 }
 
-class BenchDriver final : public IDriver
+// A host's allocator behind the driver services the depacketizers use.
+struct BenchHost
 {
-public:
-    std::string GetDeviceAddress() override { return "127.0.0.1:80"; }
-    void SendDebugMessage(unsigned, const char*, ...) override {}
-    std::string GetDriverName() override { return "BrantelIPCapture"; }
-    std::string GetHostDirectory() override { return "/"; }
-    const DEVICE_INFO* GetDeviceInfo() override { return &device; }
-    std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override { return {0, 0}; }
-    ipcapture::IIPMediaAllocator* GetMediaAllocator() override { return &allocator; }
-    std::int32_t GetVideoStandard() override { return 0; }
-    std::int32_t GetDefaultCodec() override { return kCodecH264; }
-    std::uint32_t GetChannelCount() override { return 1; }
-    std::string GetParamString(std::int32_t) override { return {}; }
-    std::int32_t GetParamInt(std::int32_t) override { return kMissingParamInt; }
-
-    DEVICE_INFO device;
     hostkit::HostMediaAllocator allocator;
+    testing::StubDriver driver{&allocator};
 };
 
 class CountingClient final : public IMediaParserClient
@@ -116,9 +93,9 @@ void BenchH264(const std::string& name, double seconds)
     std::ifstream spropFile(base.string() + ".sprop");
     std::string sprop;
     std::getline(spropFile, sprop);
-    BenchDriver driver;
+    BenchHost host;
     CountingClient client;
-    CH264RTPMediaParser parser(&driver);
+    CH264RTPMediaParser parser(&host.driver);
     parser.SetClient(&client);
     const std::size_t comma = sprop.find(',');
     if (comma != std::string::npos)
@@ -135,9 +112,9 @@ void BenchJpeg(const std::string& name, double seconds)
 {
     const std::vector<Bytes> datagrams =
         LoadDatagrams(std::filesystem::path(BRANTEL_DATA_DIR) / "jpeg" / (name + ".rtp"));
-    BenchDriver driver;
+    BenchHost host;
     CountingClient client;
-    CJpegRTPMediaParser parser(&driver);
+    CJpegRTPMediaParser parser(&host.driver);
     parser.SetClient(&client);
     Run(("jpeg " + name).c_str(), parser, client, datagrams, seconds);
 }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "../support/stub_driver.h"
 #include "driver/driver_services.h"
 
 namespace kestrav::fuzz
@@ -90,24 +91,11 @@ private:
     Policy m_policy;
 };
 
-class Driver final : public IDriver
+class Driver final : public testing::StubDriver
 {
 public:
-    explicit Driver(Allocator::Policy policy) : allocator(std::move(policy)) {}
-    std::string GetDeviceAddress() override { return "192.0.2.1:80"; }
-    void SendDebugMessage(unsigned, const char*, ...) override {}
-    std::string GetDriverName() override { return "BrantelIPCapture"; }
-    std::string GetHostDirectory() override { return "/"; }
-    const DEVICE_INFO* GetDeviceInfo() override { return &device; }
-    std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override { return {0, 0}; }
-    ipcapture::IIPMediaAllocator* GetMediaAllocator() override { return &allocator; }
-    std::int32_t GetVideoStandard() override { return 0; }
-    std::int32_t GetDefaultCodec() override { return kCodecH264; }
-    std::uint32_t GetChannelCount() override { return 1; }
-    std::string GetParamString(std::int32_t) override { return {}; }
-    std::int32_t GetParamInt(std::int32_t) override { return kMissingParamInt; }
+    explicit Driver(Allocator::Policy policy) : StubDriver(&allocator), allocator(std::move(policy)) {}
 
-    DEVICE_INFO device;
     Allocator allocator;
 };
 

@@ -23,6 +23,7 @@
 #include "rtsp/rtp_packet.h"
 #include "runtime/format_string.h"
 #include "support/host_fixture.h"
+#include "support/recorded_datagrams.h"
 
 namespace kestrav::testing
 {
@@ -128,11 +129,12 @@ inline Bytes RtpDatagram(std::uint16_t sequence, std::uint32_t timestamp, bool m
     return datagram;
 }
 
-// A parser wired to the kit, the way an H.264 channel holds it.
-class DepacketizerFixture : public HostFixture
+// A depacketizer wired to the kit, the way a channel holds it, fed a gap-free stream of packets
+// from `firstSequence` on.
+template <typename Parser, std::uint16_t firstSequence> class ParserFixture : public HostFixture
 {
 protected:
-    DepacketizerFixture() { parser.SetClient(&client); }
+    ParserFixture() { parser.SetClient(&client); }
 
     void Feed(const Bytes& datagram)
     {
@@ -152,11 +154,13 @@ protected:
 
     TestDriver driver{kit};
     TestClient client{kit};
-    CH264RTPMediaParser parser{&driver};
+    Parser parser{&driver};
 
 private:
-    std::uint16_t m_nextSequence = 1000;
+    std::uint16_t m_nextSequence = firstSequence;
 };
+
+using DepacketizerFixture = ParserFixture<CH264RTPMediaParser, 1000>;
 
 // One stream recorded by tests/data/h264/record.py.
 struct Fixture
@@ -172,21 +176,12 @@ inline std::filesystem::path FixtureDirectory()
 
 inline std::optional<Fixture> LoadFixture(const std::string& name)
 {
-    std::ifstream rtp(FixtureDirectory() / (name + ".rtp"), std::ios::binary);
+    const auto datagrams = ReadRecordedDatagrams(FixtureDirectory() / (name + ".rtp"));
     std::ifstream sprop(FixtureDirectory() / (name + ".sprop"));
-    if (!rtp || !sprop)
+    if (!datagrams || !sprop)
         return std::nullopt;
-    const Bytes bytes((std::istreambuf_iterator<char>(rtp)), std::istreambuf_iterator<char>());
     Fixture fixture;
-    for (std::size_t at = 0; at + 2 <= bytes.size();)
-    {
-        const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
-        if (at + 2 + length > bytes.size())
-            return std::nullopt;
-        fixture.datagrams.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at + 2),
-                                       bytes.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
-        at += 2 + length;
-    }
+    fixture.datagrams = *datagrams;
     std::string text;
     std::getline(sprop, text);
     const std::size_t comma = text.find(',');

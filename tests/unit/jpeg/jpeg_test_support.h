@@ -57,50 +57,14 @@ inline Bytes QuantizationHeader(const Bytes& tables, std::uint8_t precision = 0,
     return header;
 }
 
-class JpegFixture : public HostFixture
-{
-protected:
-    JpegFixture() { parser.SetClient(&client); }
-
-    void Feed(const Bytes& datagram)
-    {
-        CRTPPacket packet;
-        ASSERT_TRUE(packet.Parse(datagram));
-        parser.ProcessPacket(packet);
-    }
-    void Send(const Bytes& payload, bool marker, std::uint32_t timestamp = 3000)
-    {
-        Feed(RtpDatagram(m_nextSequence++, timestamp, marker, payload));
-    }
-    void SkipSequenceNumber() { ++m_nextSequence; }
-
-    std::vector<hostkit::DeliveredFrame> Frames() { return kit.Sink().Frames(); }
-
-    TestDriver driver{kit};
-    TestClient client{kit};
-    CJpegRTPMediaParser parser{&driver};
-
-private:
-    std::uint16_t m_nextSequence = 2000;
-};
+using JpegFixture = ParserFixture<CJpegRTPMediaParser, 2000>;
 
 // The packets of one stream recorded by tests/data/jpeg/record.py; empty when it cannot be read.
 inline std::vector<Bytes> LoadJpegStream(const std::string& name)
 {
-    std::ifstream in(std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data" / "jpeg" / (name + ".rtp"),
-                     std::ios::binary);
-    const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<Bytes> datagrams;
-    for (std::size_t at = 0; at + 2 <= bytes.size();)
-    {
-        const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
-        if (at + 2 + length > bytes.size())
-            return {};
-        datagrams.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at + 2),
-                               bytes.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
-        at += 2 + length;
-    }
-    return datagrams;
+    return ReadRecordedDatagrams(std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data" / "jpeg" /
+                                 (name + ".rtp"))
+        .value_or(std::vector<Bytes>{});
 }
 
 // The JPEG segments in front of the scan data: marker and segment bytes (without the marker),
