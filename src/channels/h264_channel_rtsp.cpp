@@ -21,14 +21,18 @@ void CH264ChannelRTSP::OnParameterSets(const ParameterSets& sets)
 {
     std::lock_guard lock(m_pendingLock);
     m_pendingSets = sets;
+    m_setsPending = true;
 }
 
 void CH264ChannelRTSP::ProcessPacket(const CRTPPacket& packet)
 {
+    // Every packet passes here; the lock is taken only when the session delivered new sets.
     std::optional<ParameterSets> sets;
+    if (m_setsPending.load(std::memory_order_acquire))
     {
         std::lock_guard lock(m_pendingLock);
         sets.swap(m_pendingSets);
+        m_setsPending = false;
     }
     if (sets)
         m_parser.SetParameterSets(*sets);

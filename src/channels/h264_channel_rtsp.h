@@ -3,6 +3,7 @@
 // feeds the packets to its depacketizer.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 
@@ -32,5 +33,6 @@ private:
     // stays on one thread and no lock is held while it delivers a frame.
     std::mutex m_pendingLock;
     std::optional<ParameterSets> m_pendingSets;
+    std::atomic<bool> m_setsPending{false};
 };
 }
