@@ -14,15 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "hostkit/host_media_allocator.h"
 #include "media/h264_depacketizer.h"
 #include "media/jpeg_depacketizer.h"
 #include "media/media_parser_client.h"
 #include "recorded_datagrams.h"
-#include "rtsp/base64.h"
-#include "rtsp/rtp_packet.h"
+#include "rtp/rtp_packet.h"
 #include "stub_driver.h"
+#include "text/base64.h"
 
 namespace
 {

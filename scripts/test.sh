@@ -44,8 +44,9 @@ bash scripts/setup.sh
 section "Formatting (scripts/format.sh --check)"
 bash scripts/format.sh --check
 
-section "Project rules (scripts/check_catch_all.sh)"
+section "Project rules (scripts/check_catch_all.sh, scripts/check_layers.py)"
 bash scripts/check_catch_all.sh
+python3 scripts/check_layers.py src
 
 section "Configure (cmake --preset $preset)"
 cmake --preset "$preset"

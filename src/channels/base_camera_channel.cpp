@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "platform/sockets.h"
 #include "platform/thread_termination.h"
 #include "runtime/format_string.h"

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "driver/driver_services.h"
+#include "core/configuration.h"
+#include "core/driver_services.h"
 #include "platform/clock.h"
-#include "rtsp/rtp_packet.h"
+#include "rtp/rtp_packet.h"
 #include "rtsp/rtsp_session_params.h"
-#include "rtsp/text_utils.h"
-#include "runtime/configuration.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {

@@ -11,9 +11,9 @@
 #include "channels/base_camera_channel.h"
 #include "channels/timestamp_converter.h"
 #include "media/media_parser_client.h"
-#include "rtsp/rtcp_handler.h"
-#include "rtsp/rtp_receiver.h"
-#include "rtsp/rtp_receiver_user.h"
+#include "rtp/rtcp_handler.h"
+#include "rtp/rtp_receiver.h"
+#include "rtp/rtp_receiver_user.h"
 #include "runtime/event.h"
 #include "runtime/time_value.h"
 

@@ -1,6 +1,6 @@
 #include "channels/base_rtsp_channel.h"
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "rtsp/rtsp_session_params.h"
 
 namespace kestrav

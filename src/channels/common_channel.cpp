@@ -6,9 +6,9 @@
 
 #include <brantel/channel_params.h>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
+#include "core/stream_capability_text.h"
 #include "http/http_utils.h"
-#include "http/stream_capability_text.h"
 
 namespace kestrav
 {

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "channels/common_channel.h"
+#include "core/parameter_sets.h"
 #include "media/h264_depacketizer.h"
-#include "rtsp/parameter_sets.h"
 
 namespace kestrav
 {

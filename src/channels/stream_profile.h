@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "http/device_capabilities.h"
+#include "core/device_capabilities.h"
 
 namespace kestrav
 {

@@ -4,10 +4,10 @@
 #include <new>
 
 #include "platform/thread_termination.h"
-#include "rtsp/text_utils.h"
 #include "runtime/debug_info.h"
 #include "runtime/format_string.h"
 #include "runtime/host_directory.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {

@@ -10,8 +10,8 @@
 #include <brantel/capture_io.h>
 #include <brantel/ptz_driver.h>
 
-#include "driver/device_info.h"
-#include "driver/driver_services.h"
+#include "core/device_info.h"
+#include "core/driver_services.h"
 #include "driver/video_capture.h"
 #include "platform/process.h"
 

@@ -3,7 +3,7 @@
 #include <new>
 #include <utility>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "platform/thread_termination.h"
 
 namespace kestrav

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "http/http_request.h"
 #include "platform/http_transport.h"
 

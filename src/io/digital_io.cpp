@@ -1,6 +1,6 @@
 #include "io/digital_io.h"
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace kestrav
 {

@@ -4,11 +4,11 @@
 #include <exception>
 #include <string>
 
-#include "driver/driver_services.h"
-#include "driver/media_frame.h"
+#include "core/driver_services.h"
+#include "core/media_frame.h"
 #include "media/jpeg_tables.h"
 #include "media/media_parser_client.h"
-#include "rtsp/rtp_packet.h"
+#include "rtp/rtp_packet.h"
 
 namespace kestrav
 {

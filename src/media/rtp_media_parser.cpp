@@ -1,7 +1,7 @@
 #include "media/rtp_media_parser.h"
 
-#include "driver/driver_services.h"
-#include "rtsp/rtp_packet.h"
+#include "core/driver_services.h"
+#include "rtp/rtp_packet.h"
 
 namespace kestrav
 {

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "rtsp/parameter_sets.h"
+#include "core/parameter_sets.h"
 
 namespace kestrav
 {

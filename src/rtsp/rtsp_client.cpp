@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "platform/thread.h"
-#include "rtsp/digest_auth.h"
-#include "rtsp/rtp_receiver_user.h"
+#include "rtp/rtp_receiver_user.h"
 #include "rtsp/rtsp_stream_parser.h"
-#include "rtsp/text_utils.h"
 #include "runtime/time_value.h"
+#include "text/digest_auth.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {

@@ -4,8 +4,8 @@
 #include <optional>
 #include <vector>
 
-#include "rtsp/base64.h"
-#include "rtsp/text_utils.h"
+#include "text/base64.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "rtsp/parameter_sets.h"
+#include "core/parameter_sets.h"
 
 namespace kestrav
 {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <new>
 
-#include "rtsp/rtp_packet.h"
-#include "rtsp/rtp_receiver_user.h"
+#include "rtp/rtp_packet.h"
+#include "rtp/rtp_receiver_user.h"
 
 namespace kestrav
 {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "rtsp/text_utils.h"
+#include "text/text_utils.h"
 
 namespace
 {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "../support/stub_driver.h"
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace kestrav::fuzz
 {

@@ -17,7 +17,7 @@
 #include "fuzz_host.h"
 #include "media/h264_depacketizer.h"
 #include "media/media_parser_client.h"
-#include "rtsp/rtp_packet.h"
+#include "rtp/rtp_packet.h"
 
 namespace
 {

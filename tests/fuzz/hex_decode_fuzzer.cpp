@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rtsp/base64.h"
+#include "text/base64.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "rtsp/rtcp_packets.h"
+#include "rtp/rtcp_packets.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "rtsp/rtp_packet.h"
+#include "rtp/rtp_packet.h"
 
 namespace
 {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "http/stream_capability_text.h"
+#include "core/stream_capability_text.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 
 namespace kestrav::testing
 {

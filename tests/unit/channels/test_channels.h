@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "channels/base_camera_channel.h"
-#include "driver/media_frame.h"
+#include "core/media_frame.h"
 #include "driver/varon_capture_driver.h"
 #include "io/motion_channel.h"
 

@@ -3,8 +3,8 @@
 #include <fstream>
 #include <string>
 
+#include "core/configuration.h"
 #include "host_fixture.h"
-#include "runtime/configuration.h"
 #include "runtime/xml_parser.h"
 
 namespace kestrav

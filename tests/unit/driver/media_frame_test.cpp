@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/media_frame.h"
+#include "core/media_frame.h"
 #include "support/host_fixture.h"
 
 namespace kestrav

@@ -15,15 +15,15 @@
 #include <utility>
 #include <vector>
 
-#include "driver/driver_services.h"
+#include "core/driver_services.h"
 #include "hostkit/host_kit.h"
 #include "media/h264_depacketizer.h"
 #include "media/media_parser_client.h"
-#include "rtsp/base64.h"
-#include "rtsp/rtp_packet.h"
+#include "rtp/rtp_packet.h"
 #include "runtime/format_string.h"
 #include "support/host_fixture.h"
 #include "support/recorded_datagrams.h"
+#include "text/base64.h"
 
 namespace kestrav::testing
 {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "http/device_detail_texts.h"
+#include "core/device_detail_texts.h"
 
 namespace kestrav
 {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "http/stream_capability_text.h"
+#include "core/stream_capability_text.h"
 
 namespace kestrav
 {

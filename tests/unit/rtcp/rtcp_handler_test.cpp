@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "rtsp/rtcp_handler.h"
+#include "rtp/rtcp_handler.h"
 #include "support/recording_owner.h"
 #include "udp_test_support.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "rtsp/rtcp_packets.h"
+#include "rtp/rtcp_packets.h"
 
 namespace kestrav
 {

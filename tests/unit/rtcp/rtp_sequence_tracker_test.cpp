@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "rtsp/rtp_sequence_tracker.h"
+#include "rtp/rtp_sequence_tracker.h"
 
 namespace kestrav
 {

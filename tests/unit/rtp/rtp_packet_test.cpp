@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "rtsp/rtp_packet.h"
+#include "rtp/rtp_packet.h"
 
 namespace kestrav
 {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "rtsp/rtp_receiver.h"
+#include "rtp/rtp_receiver.h"
 #include "runtime/event.h"
 #include "support/recording_owner.h"
 #include "udp_test_support.h"

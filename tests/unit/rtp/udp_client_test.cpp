@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "rtsp/udp_client.h"
+#include "rtp/udp_client.h"
 #include "support/recording_owner.h"
 #include "udp_test_support.h"
 

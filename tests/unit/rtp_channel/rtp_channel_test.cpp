@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "channels/base_rtp_channel.h"
-#include "driver/media_frame.h"
-#include "rtsp/rtp_packet.h"
+#include "core/media_frame.h"
+#include "rtp/rtp_packet.h"
 #include "short_timeout_driver.h"
 #include "support/host_fixture.h"
 

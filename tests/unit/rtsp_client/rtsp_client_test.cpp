@@ -9,9 +9,9 @@
 
 #include <future>
 
-#include "rtsp/parameter_sets.h"
-#include "rtsp/rtp_packet.h"
-#include "rtsp/rtp_receiver_user.h"
+#include "core/parameter_sets.h"
+#include "rtp/rtp_packet.h"
+#include "rtp/rtp_receiver_user.h"
 #include "rtsp/rtsp_client.h"
 #include "support/recording_owner.h"
 #include "support/scripted_rtsp_server.h"

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "rtsp/rtp_packet.h"
-#include "rtsp/rtp_receiver_user.h"
+#include "rtp/rtp_packet.h"
+#include "rtp/rtp_receiver_user.h"
 #include "rtsp/rtsp_stream_parser.h"
 
 namespace kestrav

@@ -5,7 +5,7 @@
 
 #include "channels/privacy_mask.h"
 #include "channels/stream_profile.h"
-#include "http/stream_capability_text.h"
+#include "core/stream_capability_text.h"
 
 namespace kestrav
 {

@@ -1,4 +1,4 @@
-#include "rtsp/rtcp_handler.h"
+#include "rtp/rtcp_handler.h"
 
 #include <array>
 #include <cstring>

@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/device_info.h"
-#include "http/device_capabilities.h"
+#include "core/device_capabilities.h"
+#include "core/device_info.h"
 
 namespace kestrav
 {

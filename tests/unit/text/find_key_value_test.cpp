@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "rtsp/text_utils.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {

@@ -1,9 +1,9 @@
-#include "http/stream_capability_text.h"
+#include "core/stream_capability_text.h"
 
 #include <utility>
 
-#include "http/device_detail_texts.h"
-#include "rtsp/text_utils.h"
+#include "core/device_detail_texts.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {

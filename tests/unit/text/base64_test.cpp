@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "rtsp/base64.h"
+#include "text/base64.h"
 
 namespace kestrav
 {

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "http/device_capabilities.h"
+#include "core/device_capabilities.h"
 
 namespace kestrav
 {

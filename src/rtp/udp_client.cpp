@@ -1,4 +1,4 @@
-#include "rtsp/udp_client.h"
+#include "rtp/udp_client.h"
 
 #include <algorithm>
 #include <vector>

@@ -8,10 +8,10 @@
 #include <span>
 
 #include "platform/socket.h"
-#include "rtsp/rtcp_packets.h"
-#include "rtsp/rtp_client.h"
-#include "rtsp/rtp_sequence_tracker.h"
-#include "rtsp/udp_client.h"
+#include "rtp/rtcp_packets.h"
+#include "rtp/rtp_client.h"
+#include "rtp/rtp_sequence_tracker.h"
+#include "rtp/udp_client.h"
 #include "runtime/base_thread.h"
 #include "runtime/event.h"
 #include "runtime/recursive_lock.h"

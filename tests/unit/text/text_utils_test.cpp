@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rtsp/text_utils.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {

@@ -1,4 +1,4 @@
-#include "rtsp/rtcp_packets.h"
+#include "rtp/rtcp_packets.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,10 +1,10 @@
-#include "runtime/configuration.h"
+#include "core/configuration.h"
 
 #include "platform/process.h"
-#include "rtsp/text_utils.h"
 #include "runtime/host_directory.h"
 #include "runtime/xml_parser.h"
 #include "runtime/xml_path.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "platform/socket.h"
-#include "rtsp/rtp_client.h"
+#include "rtp/rtp_client.h"
 #include "runtime/base_thread.h"
 #include "runtime/recursive_lock.h"
 

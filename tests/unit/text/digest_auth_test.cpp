@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "rtsp/digest_auth.h"
+#include "text/digest_auth.h"
 
 namespace kestrav
 {

@@ -7,7 +7,7 @@
 
 #include <brantel/media.h>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "runtime/debug_message.h"
 
 namespace kestrav

@@ -1,4 +1,4 @@
-#include "rtsp/rtp_sequence_tracker.h"
+#include "rtp/rtp_sequence_tracker.h"
 
 namespace kestrav
 {

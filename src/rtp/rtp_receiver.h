@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "platform/socket.h"
-#include "rtsp/rtp_client.h"
-#include "rtsp/rtp_packet.h"
-#include "rtsp/rtp_receiver_user.h"
+#include "rtp/rtp_client.h"
+#include "rtp/rtp_packet.h"
+#include "rtp/rtp_receiver_user.h"
 #include "runtime/base_thread.h"
 #include "runtime/event.h"
 #include "runtime/recursive_lock.h"

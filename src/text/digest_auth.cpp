@@ -1,11 +1,11 @@
-#include "rtsp/digest_auth.h"
+#include "text/digest_auth.h"
 
 #include <cstdint>
 #include <initializer_list>
 #include <span>
 
-#include "rtsp/base64.h"
-#include "rtsp/md5.h"
+#include "text/base64.h"
+#include "text/md5.h"
 
 namespace kestrav
 {

@@ -1,9 +1,9 @@
-#include "rtsp/rtp_receiver.h"
+#include "rtp/rtp_receiver.h"
 
 #include <new>
 
 #include "platform/thread_termination.h"
-#include "rtsp/udp_client.h"
+#include "rtp/udp_client.h"
 #include "runtime/format_string.h"
 
 namespace kestrav

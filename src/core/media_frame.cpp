@@ -1,4 +1,4 @@
-#include "driver/media_frame.h"
+#include "core/media_frame.h"
 
 #include <algorithm>
 #include <utility>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "rtsp/md5.h"
+#include "text/md5.h"
 
 namespace kestrav
 {

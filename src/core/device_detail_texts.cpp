@@ -1,8 +1,8 @@
-#include "http/device_detail_texts.h"
+#include "core/device_detail_texts.h"
 
 #include <utility>
 
-#include "http/stream_capability_text.h"
+#include "core/stream_capability_text.h"
 
 namespace kestrav
 {

@@ -1,4 +1,4 @@
-#include "rtsp/base64.h"
+#include "text/base64.h"
 
 #include <array>
 

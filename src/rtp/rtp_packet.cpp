@@ -1,4 +1,4 @@
-#include "rtsp/rtp_packet.h"
+#include "rtp/rtp_packet.h"
 
 #include <cstddef>
 #include <cstring>
