@@ -201,24 +201,28 @@ SettingsStatus CXMLSettingsAPI::CreateDocument(const std::string& rootName, cons
     }
 }
 
+template <typename Result, typename Action> Result CXMLSettingsAPI::WithOpenDocument(Result failure, Action&& action)
+{
+    CRecursiveLockGuard guard(m_lock);
+    if (m_openCount <= 0 || !m_document)
+        return failure;
+    try
+    {
+        return action(*m_document);
+    }
+    catch (const std::exception&)
+    {
+        return failure;
+    }
+}
+
 bool CXMLSettingsAPI::NodeExists(const char* pathFormat, ...)
 {
     va_list arguments;
     va_start(arguments, pathFormat);
     const std::string path = FormatPath(pathFormat, arguments);
     va_end(arguments);
-
-    CRecursiveLockGuard guard(m_lock);
-    if (m_openCount <= 0 || !m_document)
-        return false;
-    try
-    {
-        return static_cast<bool>(FindElement(*m_document, path));
-    }
-    catch (const std::exception&)
-    {
-        return false;
-    }
+    return WithOpenDocument(false, [&](pugi::xml_document& document) { return !!FindElement(document, path); });
 }
 
 std::string CXMLSettingsAPI::GetNodeValue(const char* pathFormat, ...)
@@ -227,18 +231,8 @@ std::string CXMLSettingsAPI::GetNodeValue(const char* pathFormat, ...)
     va_start(arguments, pathFormat);
     const std::string path = FormatPath(pathFormat, arguments);
     va_end(arguments);
-
-    CRecursiveLockGuard guard(m_lock);
-    if (m_openCount <= 0 || !m_document)
-        return {};
-    try
-    {
-        return FindElement(*m_document, path).attribute(kValueAttribute).value();
-    }
-    catch (const std::exception&)
-    {
-        return {};
-    }
+    return WithOpenDocument(std::string{}, [&](pugi::xml_document& document)
+                            { return std::string(FindElement(document, path).attribute(kValueAttribute).value()); });
 }
 
 bool CXMLSettingsAPI::SetNodeValue(std::string_view value, const char* pathFormat, ...)
@@ -251,27 +245,21 @@ bool CXMLSettingsAPI::SetNodeValue(std::string_view value, const char* pathForma
     // An attribute cannot hold a zero character; cutting the value there would store another one.
     if (value.empty() || value.find('\0') != std::string_view::npos)
         return false;
-    CRecursiveLockGuard guard(m_lock);
-    if (m_openCount <= 0 || !m_document)
-        return false;
-    try
-    {
-        const auto steps = ParseXmlPath(path);
-        if (!steps)
-            return false;
-        pugi::xml_node element = SelectFirstElement(*m_document, *steps);
-        if (!element)
-            element = CreatePath(*m_document, *steps);
-        if (!element)
-            return false;
-        m_modified = true;
-        SetAttribute(element, kValueAttribute, value);
-        return true;
-    }
-    catch (const std::exception&)
-    {
-        return false;
-    }
+    return WithOpenDocument(false,
+                            [&](pugi::xml_document& document)
+                            {
+                                const auto steps = ParseXmlPath(path);
+                                if (!steps)
+                                    return false;
+                                pugi::xml_node element = SelectFirstElement(document, *steps);
+                                if (!element)
+                                    element = CreatePath(document, *steps);
+                                if (!element)
+                                    return false;
+                                m_modified = true;
+                                SetAttribute(element, kValueAttribute, value);
+                                return true;
+                            });
 }
 
 bool CXMLSettingsAPI::RemoveNode(const char* pathFormat, ...)
@@ -280,24 +268,17 @@ bool CXMLSettingsAPI::RemoveNode(const char* pathFormat, ...)
     va_start(arguments, pathFormat);
     const std::string path = FormatPath(pathFormat, arguments);
     va_end(arguments);
-
-    CRecursiveLockGuard guard(m_lock);
-    if (m_openCount <= 0 || !m_document)
-        return false;
-    try
-    {
-        const pugi::xml_node element = FindElement(*m_document, path);
-        if (!element || element == m_document->document_element())
-            return false;
-        if (!element.parent().remove_child(element))
-            return false;
-        m_modified = true;
-        return Save();
-    }
-    catch (const std::exception&)
-    {
-        return false;
-    }
+    return WithOpenDocument(false,
+                            [&](pugi::xml_document& document)
+                            {
+                                const pugi::xml_node element = FindElement(document, path);
+                                if (!element || element == document.document_element())
+                                    return false;
+                                if (!element.parent().remove_child(element))
+                                    return false;
+                                m_modified = true;
+                                return Save();
+                            });
 }
 
 std::int32_t CXMLSettingsAPI::GetOpenCount()

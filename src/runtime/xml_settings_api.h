@@ -70,6 +70,9 @@ public:
 private:
     std::string FullPathOf(const std::string& fileName) const;
     bool Save();
+    // Runs `action` on the open document under the lock; `failure` when no document is open or
+    // the action throws.
+    template <typename Result, typename Action> Result WithOpenDocument(Result failure, Action&& action);
 
     CRecursiveLock m_lock;
     std::unique_ptr<pugi::xml_document> m_document;

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <regex>
 
-#include "rtsp/parameter_sets.h"
-#include "rtsp/rtp_packet.h"
-#include "rtsp/rtp_receiver.h"
-#include "rtsp/rtp_receiver_user.h"
+#include "core/parameter_sets.h"
+#include "rtp/rtp_packet.h"
+#include "rtp/rtp_receiver.h"
+#include "rtp/rtp_receiver_user.h"
 #include "rtsp/rtsp_client.h"
 #include "support/recording_owner.h"
 #include "support/rtsp_peer.h"
@@ -90,6 +90,26 @@ protected:
         params.streamPath = path;
         params.receiveTimeoutMs = 3000;
         return params;
+    }
+
+    // A camera asking for `auth` credentials, and session parameters that give them.
+    RTSPSessionParams StartPeerWithCredentials(const std::string& auth, const std::string& password = "secret")
+    {
+        StartPeer({.auth = auth});
+        RTSPSessionParams params = proxy ? Params() : RTSPSessionParams{};
+        params.userName = "admin";
+        params.password = password;
+        return params;
+    }
+
+    // Plays interleaved until ten packets arrived, then stops; the requests as they went over the wire.
+    std::vector<std::string> PlayInterleaved(const RTSPSessionParams& params)
+    {
+        CBaseRTSPClient client(&owner);
+        EXPECT_TRUE(client.StartSession(params, &user, kTransportInterleaved));
+        EXPECT_TRUE(user.WaitForPackets(10, 15s));
+        client.StopSession();
+        return proxy->Requests();
     }
 
     std::vector<std::string> RequestLines() const
@@ -191,16 +211,9 @@ TEST_F(RtspClientSession, ReadsTheStreamInterleavedAndStopsWithinTheReceiveTimeO
 
 TEST_F(RtspClientSession, AnswersADigestChallengeOnceAndPlays)
 {
-    StartPeer({.auth = "digest"});
-    CBaseRTSPClient client(&owner);
-    RTSPSessionParams params = Params();
-    params.userName = "admin";
-    params.password = "secret";
-    ASSERT_TRUE(client.StartSession(params, &user, kTransportInterleaved));
-    ASSERT_TRUE(user.WaitForPackets(10, 15s));
-    client.StopSession();
-
-    const auto requests = proxy->Requests();
+    const RTSPSessionParams params = StartPeerWithCredentials("digest");
+    ASSERT_TRUE(proxy);
+    const auto requests = PlayInterleaved(params);
     ASSERT_GE(requests.size(), 4u);
     EXPECT_EQ(requests[0].rfind("DESCRIBE ", 0), 0u);
     EXPECT_EQ(Header(requests[0], "Authorization"), "");
@@ -213,26 +226,18 @@ TEST_F(RtspClientSession, AnswersADigestChallengeOnceAndPlays)
 
 TEST_F(RtspClientSession, SendsBasicCredentialsWhenTheCameraAsksForThem)
 {
-    StartPeer({.auth = "basic"});
-    CBaseRTSPClient client(&owner);
-    RTSPSessionParams params = Params();
-    params.userName = "admin";
-    params.password = "secret";
-    ASSERT_TRUE(client.StartSession(params, &user, kTransportInterleaved));
-    ASSERT_TRUE(user.WaitForPackets(10, 15s));
-    client.StopSession();
-    const auto requests = proxy->Requests();
+    const RTSPSessionParams params = StartPeerWithCredentials("basic");
+    ASSERT_TRUE(proxy);
+    const auto requests = PlayInterleaved(params);
     ASSERT_GE(requests.size(), 2u);
     EXPECT_EQ(Header(requests[1], "Authorization"), "Basic YWRtaW46c2VjcmV0");
 }
 
 TEST_F(RtspClientSession, AWrongPasswordEndsTheSessionAfterOneRetry)
 {
-    StartPeer({.auth = "digest"});
+    const RTSPSessionParams params = StartPeerWithCredentials("digest", "wrong");
+    ASSERT_TRUE(proxy);
     CBaseRTSPClient client(&owner);
-    RTSPSessionParams params = Params();
-    params.userName = "admin";
-    params.password = "wrong";
     ASSERT_TRUE(client.StartSession(params, &user, kTransportUdp));
     ASSERT_TRUE(proxy->WaitForRequest("DESCRIBE", 5000));
     std::this_thread::sleep_for(500ms);
