@@ -297,6 +297,14 @@ std::uint32_t ReadProfileAnswer(std::string_view body, DeviceCapabilities& capab
         AddProfile(capabilities, streamIndex, ClassifyProfileCodec(lowerName), std::move(*resolution));
         ++added;
     }
+    // The stream capability text places a stream by its position, so a left-out profile keeps its stream
+    // as an empty one: otherwise the remote stream would be read back as the live one.
+    if (!capabilities.streams.empty())
+    {
+        const std::uint32_t highest = capabilities.streams.rbegin()->first;
+        for (std::uint32_t index = 0; index < highest; ++index)
+            capabilities.streams.try_emplace(index);
+    }
     return added;
 }
 }

@@ -164,6 +164,17 @@ TEST(ProfileAnswer, ProfilesGoToTheirStreamsWithTheirRanges)
     EXPECT_EQ(single.streams[0].codecs[0].resolutions.size(), 2u) << "1080p and 720p under one H.264 entry";
 }
 
+TEST(ProfileAnswer, ALeftOutProfileKeepsItsStreamInPlace)
+{
+    DeviceCapabilities capabilities;
+    EXPECT_EQ(ReadProfileAnswer("profile_00_name=H264 D1\r\nprofile_01_name=H264 VGA\r\nprofile_02_name=JPEG CIF\r\n",
+                                capabilities),
+              2u);
+    ASSERT_EQ(capabilities.streams.size(), 3u);
+    EXPECT_TRUE(capabilities.streams[1].codecs.empty());
+    EXPECT_EQ(capabilities.streams[2].codecs.at(0).codecId, kCapabilityCodecJpeg);
+}
+
 TEST(ProfileAnswer, ScanStopsAtTheFirstMissingNameAndCountsTheCamerasOwnNumbering)
 {
     DeviceCapabilities none;
