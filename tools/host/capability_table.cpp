@@ -196,7 +196,8 @@ std::string FrameRateCodeText(std::uint32_t code)
         return "1 fps";
     if ((code & 0x7000) == 0x7000)
         return std::to_string(code & 0x0FFF) + " fps";
-    return "every " + std::to_string(code) + " ms";
+    // A frame interval in milliseconds, which loses the exact rate (33 ms for 30 fps): the nearest whole rate.
+    return std::to_string((2000 / code + 1) / 2) + " fps";
 }
 
 std::vector<std::string> FormatCapabilityTable(const std::string& device, const hostkit::CapabilitySnapshot& found)

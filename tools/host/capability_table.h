@@ -31,7 +31,7 @@ struct StreamCapabilities
 // with ';', resolutions with ','. Whatever does not fit is shown as it stands rather than dropped.
 std::vector<StreamCapabilities> ReadStreamCapabilities(std::string_view text);
 
-// "30 fps" for the host's frame-rate code 0x701E; intervals in milliseconds as "every 200 ms".
+// "30 fps" for the host's frame-rate codes 0x701E and 33 (a frame interval in milliseconds).
 std::string FrameRateCodeText(std::uint32_t code);
 
 // The table the probe prints for `device` ("127.0.0.1:8080").

@@ -32,7 +32,9 @@ TEST(HostBenchCapabilityTable, FrameRateCodesReadAsTheHostMeansThem)
 {
     EXPECT_EQ(FrameRateCodeText(0x701E), "30 fps");
     EXPECT_EQ(FrameRateCodeText(0), "1 fps");
-    EXPECT_EQ(FrameRateCodeText(200), "every 200 ms");
+    EXPECT_EQ(FrameRateCodeText(33), "30 fps") << "an interval in milliseconds";
+    EXPECT_EQ(FrameRateCodeText(67), "15 fps");
+    EXPECT_EQ(FrameRateCodeText(1000), "1 fps");
 }
 }
 }
