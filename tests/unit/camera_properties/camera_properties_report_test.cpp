@@ -1,13 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <tuple>
+
+#include "hostkit/host_capability_results.h"
 #include "http/base_camera_properties.h"
-#include "recording_results.h"
 
 namespace kestrav
 {
 namespace
 {
-using testing::RecordingResults;
+using hostkit::HostCapabilityResults;
+
+// The host kit's container, with every misuse failing the test where it happens.
+std::unique_ptr<HostCapabilityResults> Results()
+{
+    auto misuse = std::make_shared<hostkit::MisuseMonitor>();
+    misuse->SetMisuseHandler([](const std::string& text) { ADD_FAILURE() << "host object misuse: " << text; });
+    return std::make_unique<HostCapabilityResults>(misuse);
+}
 
 // The generic reporting over a record given by the test.
 class GivenProperties : public CBaseCameraProperties
@@ -68,33 +79,37 @@ TEST(CameraPropertiesReport, WritesEveryValueListAndTextOfThreeStreams)
 {
     GivenProperties properties;
     properties.Apply(ThreeStreams());
-    RecordingResults results;
-    ASSERT_TRUE(properties.SaveCapabilities(&results));
+    const auto results = Results();
+    ASSERT_TRUE(properties.SaveCapabilities(results.get()));
+    const hostkit::CapabilitySnapshot written = results->Snapshot();
 
-    EXPECT_EQ(results.deviceName, "Brantel VC-4220");
-    EXPECT_EQ(results.connection[1].text, "10.0.0.5");
-    EXPECT_EQ(results.connection[2].text, "8080");
-    EXPECT_EQ(results.connection[3].text, "admin");
-    EXPECT_EQ(results.connection[4].text, "");
+    EXPECT_EQ(written.deviceName, "Brantel VC-4220");
+    EXPECT_EQ(written.connectionItems.at(1).text, "10.0.0.5");
+    EXPECT_EQ(written.connectionItems.at(2).text, "8080");
+    EXPECT_EQ(written.connectionItems.at(3).text, "admin");
+    EXPECT_EQ(written.connectionItems.at(4).text, "");
     const std::map<std::uint32_t, std::uint32_t> values{{0, 1},  {1, 1},  {2, 1},  {3, 2},  {5, 1},  {7, 1}, {8, 1},
                                                         {11, 0}, {12, 0}, {13, 4}, {14, 1}, {17, 0}, {27, 2}};
-    EXPECT_EQ(results.values, values);
+    EXPECT_EQ(written.values, values);
     // d1 and 480p are one size, offered once with the higher rate (the smaller code); 1080p keeps its 25.
-    EXPECT_EQ(results.resolutions.entries,
-              (std::vector<RecordingResults::Resolution>{{"1920x1080", 1920, 1080, 40}, {"720x480", 720, 480, 33}}));
-    EXPECT_EQ(results.lists[1].values.size(), 30u);
-    EXPECT_EQ(results.lists[1].defaultValue, 67);
-    EXPECT_EQ(results.lists[3].defaultValue, 40);
+    std::vector<std::tuple<std::string, std::uint32_t, std::uint32_t, std::uint32_t>> resolutions;
+    for (const hostkit::CapabilityResolutionRecord& entry : written.resolutions)
+        resolutions.emplace_back(entry.text.value_or(""), entry.width, entry.height, entry.frameRateCode);
+    EXPECT_EQ(resolutions, (decltype(resolutions){{"1920x1080", 1920, 1080, 40}, {"720x480", 720, 480, 33}}));
+    EXPECT_EQ(written.valueLists.at(1).values.size(), 30u);
+    EXPECT_EQ(written.valueLists.at(1).defaultValue, 67u);
+    EXPECT_EQ(written.valueLists.at(3).defaultValue, 40u);
 
-    EXPECT_EQ(results.named[120].name, "Live Stream: Supported Codecs");
-    EXPECT_EQ(results.named[120].text, "h264");
-    EXPECT_EQ(results.named[121].text, "352x240:33");
-    EXPECT_EQ(results.named[124].text, "mpeg");
-    EXPECT_EQ(results.named[125].text, "(none)") << "the zero-sized entry is not offered";
-    EXPECT_EQ(results.named[125].editable, 0);
-    EXPECT_EQ(results.named[126].text, "values=1000,500,333,250,200,167,143,125,111,100,91,83;default=83");
-    EXPECT_EQ(results.named[6].text, "(none)");
-    EXPECT_EQ(results.named[6].flag, 1);
+    const auto& named = written.namedItems;
+    EXPECT_EQ(named.at(120).name, "Live Stream: Supported Codecs");
+    EXPECT_EQ(named.at(120).text, "h264");
+    EXPECT_EQ(named.at(121).text, "352x240:33");
+    EXPECT_EQ(named.at(124).text, "mpeg");
+    EXPECT_EQ(named.at(125).text, "(none)") << "the zero-sized entry is not offered";
+    EXPECT_EQ(named.at(125).editable, 0);
+    EXPECT_EQ(named.at(126).text, "values=1000,500,333,250,200,167,143,125,111,100,91,83;default=83");
+    EXPECT_EQ(named.at(6).text, "(none)");
+    EXPECT_EQ(named.at(6).flag, 1);
 }
 
 TEST(CameraPropertiesReport, FrameRateTextOfAThirtyFrameStream)
@@ -134,13 +149,12 @@ TEST(CameraPropertiesReport, StopsAtTheFirstStepThatCannotBeWritten)
         c.change(capabilities);
         GivenProperties properties;
         properties.Apply(capabilities);
-        RecordingResults results;
-        EXPECT_FALSE(properties.SaveCapabilities(&results)) << c.what;
-        EXPECT_TRUE(results.named.empty()) << c.what;
+        const auto results = Results();
+        EXPECT_FALSE(properties.SaveCapabilities(results.get())) << c.what;
+        EXPECT_TRUE(results->Snapshot().namedItems.empty()) << c.what;
     }
     GivenProperties nothingApplied;
-    RecordingResults results;
-    EXPECT_FALSE(nothingApplied.SaveCapabilities(&results));
+    EXPECT_FALSE(nothingApplied.SaveCapabilities(Results().get()));
     EXPECT_FALSE(nothingApplied.SaveCapabilities(nullptr));
 }
 }

@@ -4,8 +4,8 @@
 #include <future>
 #include <thread>
 
+#include "hostkit/host_capability_results.h"
 #include "http/varon_camera_properties.h"
-#include "recording_results.h"
 #include "support/camsim_peer.h"
 #include "support/closed_port.h"
 #include "support/host_fixture.h"
@@ -63,17 +63,20 @@ TEST_F(VaronCameraPropertiesTest, ReadsTheCameraAndReportsItsDetailTexts)
     std::uint32_t code = 77;
     ASSERT_TRUE(properties.GetCameraProperties(code)) << properties.GetLastErrorText();
     EXPECT_EQ(code, 77u);
-    testing::RecordingResults results;
+    hostkit::HostCapabilityResults results;
     ASSERT_TRUE(properties.SaveCapabilities(&results));
-    EXPECT_EQ(results.deviceName, "Brantel VC-4220");
-    EXPECT_EQ(results.named[1].text, "1");
-    EXPECT_EQ(results.named[1].flag, 0);
-    EXPECT_EQ(results.named[2].text, "2.4.1 build 0312");
-    EXPECT_EQ(results.named[4].text, "554");
-    EXPECT_EQ(results.named[5].text.substr(0, 33), "h264:1080p 1920x1080 30 1024-2048");
-    EXPECT_EQ(results.named[6].name, "PTZ features");
-    EXPECT_EQ(results.named[6].text, "1,1,128");
-    EXPECT_EQ(results.values[27], 2u);
+    EXPECT_TRUE(results.Misuse().Misuses().empty());
+    const hostkit::CapabilitySnapshot written = results.Snapshot();
+    EXPECT_EQ(written.deviceName, "Brantel VC-4220");
+    const auto texts = results.DeviceDetailTexts();
+    EXPECT_EQ(texts.at(1), "1");
+    EXPECT_EQ(written.namedItems.at(1).flag, 0);
+    EXPECT_EQ(texts.at(2), "2.4.1 build 0312");
+    EXPECT_EQ(texts.at(4), "554");
+    EXPECT_EQ(texts.at(5).substr(0, 33), "h264:1080p 1920x1080 30 1024-2048");
+    EXPECT_EQ(written.namedItems.at(6).name, "PTZ features");
+    EXPECT_EQ(texts.at(6), "1,1,128");
+    EXPECT_EQ(written.values.at(27), 2u);
 }
 
 TEST_F(VaronCameraPropertiesTest, FailuresGiveTheQueryCodes)

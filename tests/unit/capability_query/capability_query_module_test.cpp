@@ -1,69 +1,39 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <functional>
-#include <mutex>
+#include <chrono>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "hostkit/host_capability_query_sink.h"
+#include "hostkit/host_capability_results.h"
 #include "http/capability_query_module.h"
 #include "http/varon_capability_query_module.h"
 #include "platform/wait.h"
 #include "runtime/event.h"
 #include "support/camsim_peer.h"
 #include "support/host_fixture.h"
-#include "unit/camera_properties/recording_results.h"
 
 namespace kestrav
 {
 namespace
 {
-// What the host's sink was told, with a wait for the end of a query.
-class RecordingSink : public ipcapture::IIPCapabilityQuerySink
+using hostkit::HostCapabilityQuerySink;
+using hostkit::HostCapabilityResults;
+using hostkit::QueryOutcome;
+
+constexpr std::chrono::seconds kPatience{30};
+
+// "completed", "failed <code>: <message>", or "none" when no outcome came.
+std::string Told(const HostCapabilityQuerySink& sink)
 {
-public:
-    void ReservedSlot1() override {}
-    void OnQueryCompleted() override { Record("completed", -1, ""); }
-    void OnQueryFailed(std::int32_t code, const char* message) override { Record("failed", code, message); }
-    void OnQueryThreadTerminated() override { Record("terminated", -1, ""); }
-
-    // The first callback; empty when none came within the test's patience.
-    std::string WaitForCall()
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, std::chrono::seconds(30), [this] { return !calls.empty(); });
-        return calls.empty() ? std::string() : calls.front();
-    }
-    std::vector<std::string> Calls()
-    {
-        std::lock_guard lock(m_mutex);
-        return calls;
-    }
-
-    std::int32_t code = -1;
-    std::string message;
-    // Runs on the query thread inside the first completion or failure callback.
-    std::function<void()> inside;
-
-private:
-    void Record(const char* what, std::int32_t givenCode, const char* givenMessage)
-    {
-        if (inside && std::string(what) != "terminated")
-            std::exchange(inside, nullptr)();
-        std::lock_guard lock(m_mutex);
-        calls.push_back(what);
-        if (givenCode >= 0)
-        {
-            code = givenCode;
-            message = givenMessage;
-        }
-        m_changed.notify_all();
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<std::string> calls;
-};
+    const std::optional<QueryOutcome> outcome = sink.WaitForOutcome(kPatience);
+    if (!outcome)
+        return "none";
+    if (outcome->kind == QueryOutcome::Kind::Completed)
+        return "completed";
+    return "failed " + std::to_string(outcome->code) + ": " + outcome->message.value_or("");
+}
 
 // What the scripted camera properties do when asked.
 struct Script
@@ -153,6 +123,20 @@ private:
     bool m_noProperties;
 };
 
+// The host kit's sink and container, sharing one misuse monitor that fails the test where a misuse happens.
+class CapabilityQueryModuleTest : public ::testing::Test
+{
+protected:
+    CapabilityQueryModuleTest()
+    {
+        m_misuse->SetMisuseHandler([](const std::string& text) { ADD_FAILURE() << "host object misuse: " << text; });
+    }
+
+    std::shared_ptr<hostkit::MisuseMonitor> m_misuse = std::make_shared<hostkit::MisuseMonitor>();
+    HostCapabilityQuerySink sink{m_misuse};
+    HostCapabilityResults results{m_misuse};
+};
+
 TEST(CapabilityQueryModule, OutcomesReachTheSinkAsCodesAndMessages)
 {
     struct Case
@@ -188,30 +172,27 @@ TEST(CapabilityQueryModule, OutcomesReachTheSinkAsCodesAndMessages)
     };
     for (const Case& c : cases)
     {
-        RecordingSink sink;
-        testing::RecordingResults results;
+        HostCapabilityQuerySink sink;
+        HostCapabilityResults results;
         {
             ScriptedModule module(&sink, c.script);
             ASSERT_EQ(module.Start(c.address, 80, "admin", "", &results), 1) << c.what;
-            const std::string call = sink.WaitForCall();
-            EXPECT_EQ(call == "completed" ? call : call + " " + std::to_string(sink.code) + ": " + sink.message,
-                      c.expected)
-                << c.what;
+            EXPECT_EQ(Told(sink), c.expected) << c.what;
         }
-        EXPECT_EQ(sink.Calls().size(), 1u) << c.what;
+        EXPECT_EQ(sink.Outcomes().size(), 1u) << c.what;
+        EXPECT_TRUE(sink.Misuse().Misuses().empty()) << c.what;
     }
-
-    RecordingSink sink;
-    ScriptedModule withoutResults(&sink, {});
-    ASSERT_EQ(withoutResults.Start("10.0.0.5", 80, "admin", "secret", nullptr), 1);
-    EXPECT_EQ(sink.WaitForCall(), "failed");
-    EXPECT_EQ(sink.message, "Failed to start capability fetching thread. Internal error occurs");
 }
 
-TEST(CapabilityQueryModule, StartRefusesWhatCannotRunAndRunsOneQueryInItsLife)
+TEST_F(CapabilityQueryModuleTest, AQueryWithoutAContainerFailsAsAnInternalError)
 {
-    RecordingSink sink;
-    testing::RecordingResults results;
+    ScriptedModule module(&sink, {});
+    ASSERT_EQ(module.Start("10.0.0.5", 80, "admin", "secret", nullptr), 1);
+    EXPECT_EQ(Told(sink), "failed 3: Failed to start capability fetching thread. Internal error occurs");
+}
+
+TEST_F(CapabilityQueryModuleTest, StartRefusesWhatCannotRunAndRunsOneQueryInItsLife)
+{
     {
         ScriptedModule module(&sink, {});
         EXPECT_EQ(module.Start(nullptr, 80, "admin", "", &results), 0);
@@ -219,78 +200,69 @@ TEST(CapabilityQueryModule, StartRefusesWhatCannotRunAndRunsOneQueryInItsLife)
         EXPECT_EQ(module.Start("10.0.0.5", 80, "admin", nullptr, &results), 0);
         EXPECT_EQ(module.Start("10.0.0.5", 0, "admin", "", &results), 0);
         ASSERT_EQ(module.Start("10.0.0.5", 80, "admin", "", &results), 1);
-        EXPECT_EQ(sink.WaitForCall(), "completed");
+        EXPECT_EQ(Told(sink), "completed");
         EXPECT_EQ(module.Start("10.0.0.5", 80, "admin", "", &results), 0) << "a new probe needs a new module";
         module.Terminate(); // after the end: nothing happens
     }
     ScriptedModule noProperties(&sink, {}, true);
     EXPECT_EQ(noProperties.Start("10.0.0.5", 80, "admin", "", &results), 0);
-    EXPECT_EQ(sink.Calls().size(), 1u);
+    EXPECT_EQ(sink.Outcomes().size(), 1u);
 }
 
-TEST(CapabilityQueryModule, TerminateEndsARunningQueryAsAnAbortedFailure)
+TEST_F(CapabilityQueryModuleTest, TerminateEndsARunningQueryAsAnAbortedFailure)
 {
-    RecordingSink sink;
-    testing::RecordingResults results;
     ScriptedModule module(&sink, Script::With([](Script& s) { s.blocksUntilAborted = true; }));
     module.Terminate(); // before Start: nothing to abort
     ASSERT_EQ(module.Start("10.0.0.5", 80, "admin", "", &results), 1);
     module.Terminate();
-    EXPECT_EQ(sink.WaitForCall(), "failed");
-    EXPECT_EQ(sink.code, 3);
-    EXPECT_EQ(sink.message, "Failed to get camera properties: Capability search query was aborted");
+    EXPECT_EQ(Told(sink), "failed 3: Failed to get camera properties: Capability search query was aborted");
 }
 
-// A query that ignores the abort is ended after the stop wait; the sink hears of it, and of nothing else.
-TEST(CapabilityQueryModule, AHungQueryIsTerminatedAfterTheStopWait)
+// A query that ignores the abort is ended after the stop wait; the sink hears of that, and of nothing else.
+TEST_F(CapabilityQueryModuleTest, AHungQueryIsTerminatedAfterTheStopWait)
 {
-    RecordingSink sink;
-    testing::RecordingResults results;
     {
         ScriptedModule module(&sink, Script::With([](Script& s) { s.hangs = true; }));
         EXPECT_EQ(module.GetStopWait(), 20000u);
         module.SetStopWait(100);
         ASSERT_EQ(module.Start("10.0.0.5", 80, "admin", "", &results), 1);
     }
-    EXPECT_EQ(sink.Calls(), std::vector<std::string>{"terminated"});
+    EXPECT_EQ(sink.ThreadTerminatedCount(), 1u);
+    EXPECT_TRUE(sink.Outcomes().empty());
 }
 
 TEST(CapabilityQueryModule, TheHostMayDeleteTheModuleFromInsideItsCallback)
 {
     for (const bool succeeds : {true, false})
     {
-        RecordingSink sink;
-        testing::RecordingResults results;
+        HostCapabilityQuerySink sink;
+        HostCapabilityResults results;
         auto* module = new ScriptedModule(&sink, succeeds ? Script{} : Script::Fails(2));
-        CManualEvent deleted;
-        sink.inside = [&]
-        {
-            delete module;
-            deleted.Set();
-        };
+        sink.SetOutcomeHook([&](const QueryOutcome&) { delete module; });
         ASSERT_EQ(module->Start("10.0.0.5", 80, "admin", "", &results), 1);
-        EXPECT_EQ(sink.WaitForCall(), succeeds ? "completed" : "failed");
-        EXPECT_TRUE(deleted.Wait(30000));
-        EXPECT_EQ(sink.Calls().size(), 1u);
+        // The outcome is visible only once the callback, and the deletion in it, have returned.
+        const std::optional<QueryOutcome> outcome = sink.WaitForOutcome(kPatience);
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(outcome->kind, succeeds ? QueryOutcome::Kind::Completed : QueryOutcome::Kind::Failed);
+        EXPECT_EQ(sink.ThreadTerminatedCount(), 0u);
+        EXPECT_TRUE(sink.Misuse().Misuses().empty());
     }
 }
 
 // The family's module reads the simulated camera: its properties object is wired to the device given to Start.
-TEST(VaronCapabilityQueryModule, SearchesTheSimulatedCamera)
+TEST_F(CapabilityQueryModuleTest, TheFamilysModuleSearchesTheSimulatedCamera)
 {
     testing::TemporaryHostDirectory hostDirectory;
     testing::CamsimOptions options;
     options.auth = "digest";
     testing::CamsimPeer camera(options);
     ASSERT_TRUE(camera.IsReady()) << camera.StartFailure();
-    RecordingSink sink;
-    testing::RecordingResults results;
     CVaronCapabilityQueryModule module(&sink, false);
     ASSERT_EQ(module.Start("127.0.0.1", camera.HttpPort(), "admin", "secret", &results), 1);
-    EXPECT_EQ(sink.WaitForCall(), "completed") << sink.message;
-    EXPECT_EQ(results.deviceName, "Brantel VC-4220");
-    EXPECT_EQ(results.named[1].text, "0");
-    EXPECT_EQ(results.connection[2].text, std::to_string(camera.HttpPort()));
+    EXPECT_EQ(Told(sink), "completed");
+    EXPECT_EQ(results.Snapshot().deviceName, "Brantel VC-4220");
+    EXPECT_EQ(results.DeviceDetailTexts().at(1), "0");
+    EXPECT_EQ(results.Snapshot().connectionItems.at(2).text, std::to_string(camera.HttpPort()));
 }
 }
 }
