@@ -54,7 +54,7 @@ std::optional<hostkit::QueryOutcome> WaitForOutcome(const ProbeOptions& options,
         const Clock::time_point now = Clock::now();
         if (outcome)
         {
-            console.Status({"the camera answered after " + Fixed(Seconds(now - start), 1) + " s"});
+            console.Status({"the search ended after " + Fixed(Seconds(now - start), 1) + " s"});
             console.EndStatus();
             return outcome;
         }
@@ -73,8 +73,12 @@ std::optional<hostkit::QueryOutcome> WaitForOutcome(const ProbeOptions& options,
         }
         if (now >= nextStatus)
         {
-            console.Status({"waiting for the camera... " + std::to_string(static_cast<int>(Seconds(now - start))) +
-                            " s" + (console.GetMode() == Console::Mode::Terminal ? " (Ctrl-C ends the search)" : "")});
+            const std::string waited = std::to_string(static_cast<int>(Seconds(now - start))) + " s";
+            if (terminatedAt)
+                console.Status({"ending the search... " + waited});
+            else
+                console.Status({"waiting for the camera... " + waited +
+                                (console.GetMode() == Console::Mode::Terminal ? " (Ctrl-C ends the search)" : "")});
             nextStatus += kStatusInterval;
         }
     }
