@@ -16,13 +16,13 @@ constexpr std::int32_t kCodeAborted = 2;
 }
 
 CVaronCameraProperties::CVaronCameraProperties(const DEVICE_INFO& device, std::uint32_t videoStandard)
-    : CBaseCameraProperties(device, videoStandard), m_sender(device)
+    : CVaronCameraProperties(device, videoStandard, platform::DefaultHttpTransport())
 {
 }
 
 CVaronCameraProperties::CVaronCameraProperties(const DEVICE_INFO& device, std::uint32_t videoStandard,
                                                platform::IHttpTransport& transport)
-    : CBaseCameraProperties(device, videoStandard), m_sender(device, transport)
+    : CBaseCameraProperties(device, videoStandard), m_transport(transport), m_sender(device, m_transport)
 {
 }
 
@@ -30,6 +30,8 @@ CVaronCameraProperties::~CVaronCameraProperties() = default;
 
 void CVaronCameraProperties::CancelRequest()
 {
+    // First the transport, then the sender: see CAbortableHttpTransport.
+    m_transport.Abort();
     m_sender.CloseRequest();
 }
 
@@ -69,8 +71,8 @@ CResultDef CVaronCameraProperties::QueryProfiles()
 bool CVaronCameraProperties::GetCameraProperties(std::uint32_t& errorCode)
 {
     m_capabilities = CConfiguration(GetDeviceInfo(), kDriverName).ReadDeviceCapabilities();
-    // The abort event is looked at again after every request: an abort that came while a request
-    // was being set up, too early for the sender to close it, still ends the query there.
+    // The abort event is looked at after every request, and the transport refuses every request opened
+    // after an abort, so an abort at any moment ends the query at once.
     if (!IsAborted())
         m_lastResult = QueryIdentity();
     if (!IsAborted() && m_lastResult.GetCode() == 0)

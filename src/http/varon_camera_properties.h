@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "http/abortable_http_transport.h"
 #include "http/base_camera_properties.h"
 #include "http/http_sender.h"
 #include "runtime/result_def.h"
@@ -38,6 +39,8 @@ private:
     CResultDef QueryProfiles();
 
     CResultDef m_lastResult;
+    // Before the sender, which opens its session through it.
+    CAbortableHttpTransport m_transport;
     Web::CHttpSender m_sender;
     DeviceCapabilities m_capabilities;
 };

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "hostkit/host_capability_results.h"
+#include "http/abortable_http_transport.h"
+#include "http/http_request.h"
 #include "http/varon_camera_properties.h"
 #include "support/camsim_peer.h"
 #include "support/closed_port.h"
@@ -146,6 +148,19 @@ TEST_F(VaronCameraPropertiesTest, AnAbortStaysInForceAndEndsAStalledRequest)
     stalled.Abort();
     EXPECT_FALSE(query.get());
     EXPECT_EQ(stalled.GetLastErrorText(), "Capability search query was aborted");
+}
+// The moment the abort event cannot cover: an abort (transport, then sender) just before the sender's
+// SendRequest, which clears the sender's own cancel flag. The request must not go out.
+TEST_F(VaronCameraPropertiesTest, AnAbortJustBeforeTheSenderStartsIsNotForgotten)
+{
+    CAbortableHttpTransport transport(platform::DefaultHttpTransport());
+    Web::CHttpSender sender(Device(), transport);
+    ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/server")));
+    s_camera->ForgetRequests();
+    transport.Abort();
+    sender.CloseRequest();
+    EXPECT_FALSE(sender.SendRequest(Web::HttpRequest("GET", "/server")));
+    EXPECT_TRUE(s_camera->Requests().empty());
 }
 }
 }
