@@ -56,14 +56,43 @@ constexpr std::string_view kCodecWords[] = {"h.264", "h264", "mjpeg", "jpeg", "m
 
 std::string WithoutCodecWords(std::string_view lowerName)
 {
-    std::string name(lowerName);
-    for (const std::string_view word : kCodecWords)
+    // One pass: a name is network input and may be long.
+    std::string name;
+    name.reserve(lowerName.size());
+    std::size_t at = 0;
+    while (at < lowerName.size())
     {
+        const std::string_view rest = lowerName.substr(at);
+        const auto word = std::find_if(std::begin(kCodecWords), std::end(kCodecWords),
+                                       [rest](std::string_view codec) { return rest.starts_with(codec); });
+        if (word == std::end(kCodecWords))
+        {
+            name += lowerName[at++];
+            continue;
+        }
         // A blank keeps the pieces on either side from joining into a key.
-        for (std::size_t at = name.find(word); at != std::string::npos; at = name.find(word, at))
-            name.replace(at, word.size(), " ");
+        name += ' ';
+        at += word->size();
     }
     return name;
+}
+
+// Whether a longer key than `row`'s lies over the characters from `at` to `end` of `name`.
+bool InsideLongerKey(std::string_view name, const ResolutionRow& row, std::size_t at, std::size_t end)
+{
+    for (const ResolutionRow& other : kResolutionTable)
+    {
+        if (other.key.size() <= row.key.size())
+            continue;
+        // Only the few places where the longer key could start and still reach `end`: a name is network
+        // input and may be long, so nothing here scans it whole.
+        for (std::size_t start = end >= other.key.size() ? end - other.key.size() : 0; start <= at; ++start)
+        {
+            if (name.substr(start, other.key.size()) == other.key)
+                return true;
+        }
+    }
+    return false;
 }
 
 // Whether `name` holds `row`'s key somewhere that is not inside a longer key found there too.
@@ -71,18 +100,7 @@ bool HoldsKeyOnItsOwn(std::string_view name, const ResolutionRow& row)
 {
     for (std::size_t at = name.find(row.key); at != std::string_view::npos; at = name.find(row.key, at + 1))
     {
-        const std::size_t end = at + row.key.size();
-        const bool covered = std::any_of(kResolutionTable.begin(), kResolutionTable.end(),
-                                         [&](const ResolutionRow& other)
-                                         {
-                                             if (other.key.size() <= row.key.size())
-                                                 return false;
-                                             const std::size_t from =
-                                                 end > other.key.size() ? end - other.key.size() : 0;
-                                             const std::size_t found = name.find(other.key, from);
-                                             return found != std::string_view::npos && found <= at;
-                                         });
-        if (!covered)
+        if (!InsideLongerKey(name, row, at, at + row.key.size()))
             return true;
     }
     return false;

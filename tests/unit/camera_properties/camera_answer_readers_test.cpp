@@ -84,6 +84,25 @@ TEST(ProfileName, GivesCodecAndTheSizeAUserExpects)
     }
 }
 
+// A camera's line may be as long as its answer (up to 1 MiB): reading it must not take time by the square
+// of its length (the test's time limit would end it).
+TEST(ProfileName, LongHostileNamesAreReadInLinearTime)
+{
+    std::string codecWords;
+    std::string shortKeys;
+    for (int i = 0; i < 200000; ++i)
+    {
+        codecWords += "h264";
+        shortKeys += "d1";
+    }
+    const auto first = LookUpResolution(codecWords + "cif");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->name, "cif");
+    const auto second = LookUpResolution(shortKeys);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->name, "d1");
+}
+
 TEST(ServerAnswer, ReadsIdentityFeaturesAndBrand)
 {
     DeviceCapabilities capabilities;
