@@ -16,21 +16,12 @@ void HostCapabilityQuerySink::ReservedSlot1()
 
 void HostCapabilityQuerySink::OnQueryCompleted()
 {
-    QueryOutcome outcome;
-    outcome.kind = QueryOutcome::Kind::Completed;
-    Deliver(std::move(outcome));
+    Deliver(QueryOutcome::Kind::Completed, 0, nullptr);
 }
 
 void HostCapabilityQuerySink::OnQueryFailed(std::int32_t code, const char* message)
 {
-    QueryOutcome outcome;
-    outcome.kind = QueryOutcome::Kind::Failed;
-    outcome.code = code;
-    if (message != nullptr)
-    {
-        outcome.message = message;
-    }
-    else
+    if (message == nullptr)
     {
         misuse_->Report("IIPCapabilityQuerySink::OnQueryFailed(" + std::to_string(code) + ") with a null message");
     }
@@ -38,11 +29,20 @@ void HostCapabilityQuerySink::OnQueryFailed(std::int32_t code, const char* messa
     {
         misuse_->Report("IIPCapabilityQuerySink::OnQueryFailed: code " + std::to_string(code) + " is none of 0 to 3");
     }
-    Deliver(std::move(outcome));
+    Deliver(QueryOutcome::Kind::Failed, code, message);
 }
 
-void HostCapabilityQuerySink::Deliver(QueryOutcome outcome)
+// Built here and copied, not moved: GCC 12 at -O1 with the sanitizers takes the move of an empty
+// std::optional<std::string> for a read of an uninitialised string.
+void HostCapabilityQuerySink::Deliver(QueryOutcome::Kind kind, std::int32_t code, const char* message)
 {
+    QueryOutcome outcome;
+    outcome.kind = kind;
+    outcome.code = code;
+    if (message != nullptr)
+    {
+        outcome.message.emplace(message);
+    }
     outcome.callingThread = std::this_thread::get_id();
     OutcomeHook hook;
     HostCapabilityResults* results = nullptr;
@@ -74,7 +74,7 @@ void HostCapabilityQuerySink::Deliver(QueryOutcome outcome)
     }
     {
         std::lock_guard lock(mutex_);
-        outcomes_.push_back(std::move(outcome));
+        outcomes_.push_back(outcome);
     }
     changed_.notify_all();
 }

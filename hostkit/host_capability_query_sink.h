@@ -72,7 +72,7 @@ public:
     MisuseMonitor& Misuse() const { return *misuse_; }
 
 private:
-    void Deliver(QueryOutcome outcome);
+    void Deliver(QueryOutcome::Kind kind, std::int32_t code, const char* message);
 
     const std::shared_ptr<MisuseMonitor> misuse_;
     mutable std::mutex mutex_;
