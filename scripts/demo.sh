@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The module at work, end to end: installs what is missing, builds the module and the host bench program, starts
-# the simulated camera, records live H.264 and JPEG from it through the module as a recording server would, and
-# checks the files with FFprobe.
+# the simulated camera, searches it and then records live H.264 and JPEG from it with what the search found,
+# through the module as a recording server would, and checks the files with FFprobe.
 #
 #   scripts/demo.sh [--seconds N] [--out DIR] [--build-dir DIR]
 #
@@ -105,32 +105,40 @@ if [[ -z "$rtsp_port" || -z "$http_port" ]]; then
 fi
 echo "camera: HTTP CGI on 127.0.0.1:$http_port, RTSP on 127.0.0.1:$rtsp_port"
 
-# What a device search writes for this camera (its /server and /getprofile answers), handed back to the module as
-# extra parameters: 1 video standard, 2 firmware, 3 MAC address, 4 RTSP port, 5 stream capabilities (per stream:
-# codec, then per resolution its name, size, highest frame rate, bit rates and qualities). The channels choose
-# their stream profile and RTSP path (/rtsph264720p, /rtspjpegd1) from 5.
-qualities="20-30-40-50-60-70-80-"
-stream="h264:1080p 1920x1080 30 1024-2048-3072-4096-5120-6144-7168-8192- $qualities,"
-stream+="720p 1280x720 30 1024-2048-3072-4096-5120- $qualities,;"
-stream+="jpeg:d1 720x480 25  $qualities,;#"
-params=$work/camera.params
-{
-    echo "1=0"
-    echo "2=2.4.1 build 0312"
-    echo "3=00:1C:A8:12:34:56"
-    echo "4=$rtsp_port"
-    # The main and the live stream offer the same profiles.
-    echo "5=$stream$stream"
-} >"$params"
+# The host as installed: the program in a directory of its own, with the driver's configuration file beside it. The
+# simulated camera's RTSP port is chosen at its start, so the configuration names it for this camera, as an
+# installation names a camera's RTSP port that is not 554; the device search reports it from there.
+mkdir -p "$work/host"
+cp "$host" "$work/host/brantel-host"
+host=$work/host/brantel-host
+cat >"$work/host/BrantelIPCapture.xml" <<XML
+<?xml version="1.0" encoding="utf-8"?>
+<Configuration>
+  <Device address="127.0.0.1" port="$http_port"><RTSPPort value="$rtsp_port"/></Device>
+</Configuration>
+XML
 
-section "Recording ${seconds} s: H.264 720p (main stream) and JPEG D1 (live stream)"
+section "Device search (brantel-host probe)"
+# What an operator's "add camera" runs: the camera's /server and /getprofile answers become the six device details
+# (1 video standard, 2 firmware, 3 MAC address, 4 RTSP port, 5 stream capabilities, 6 PTZ features) that every
+# later open of the camera gets back. The channels choose their stream profile and RTSP path from 5.
+params=$work/camera.params
+if ! "$host" probe --address 127.0.0.1 --port "$http_port" --out "$params"; then
+    echo "demo.sh: the device search failed; the camera's log ends with:" >&2
+    tail -n 20 "$work/camera.log" >&2
+    exit 1
+fi
+
+# The camera streams one profile per stream (multiple streaming): H.264 1080p on the main stream, H.264 720p on the
+# live stream and JPEG D1 on the remote stream, as the search found them.
+section "Recording ${seconds} s: H.264 720p (live stream) and JPEG D1 (remote stream)"
 echo "(Ctrl-C stops the recording early; the files are still checked)"
 # Ctrl-C reaches brantel-host, which stops the streams and writes its summary; the demo goes on to the checks.
 trap ':' INT
 status=0
-"$host" record --address 127.0.0.1 --port "$http_port" --model VC-4220 --params-file "$params" \
-    --stream h264,kind=main,size=1280x720,fps=25,quality=50 \
-    --stream jpeg,kind=live,size=720x480,fps=10,quality=70 \
+"$host" record --address 127.0.0.1 --port "$http_port" --params-file "$params" \
+    --stream h264,kind=live,size=1280x720,fps=25,quality=50 \
+    --stream jpeg,kind=remote,size=720x480,fps=10,quality=70 \
     --duration "$seconds" --out "$out" || status=$?
 trap 'exit 130' INT
 if [[ $status -ne 0 ]]; then
@@ -166,8 +174,8 @@ check()
         failed=1
     fi
 }
-check "$out/ch0-main-h264.h264" h264 1280 720
-check "$out/ch0-live-jpeg.mjpeg" mjpeg 720 480
+check "$out/ch0-live-h264.h264" h264 1280 720
+check "$out/ch0-remote-jpeg.mjpeg" mjpeg 720 480
 if [[ $failed -ne 0 ]]; then
     echo "demo.sh: the recordings are not what was asked for" >&2
     exit 1
@@ -175,5 +183,5 @@ fi
 
 section "Done"
 echo "The recordings are in $out:"
-echo "  ch0-main-h264.h264   H.264 Annex B byte stream (play: ffplay $out/ch0-main-h264.h264)"
-echo "  ch0-live-jpeg.mjpeg  JPEG pictures one after another (play: ffplay -f mjpeg $out/ch0-live-jpeg.mjpeg)"
+echo "  ch0-live-h264.h264     H.264 Annex B byte stream (play: ffplay $out/ch0-live-h264.h264)"
+echo "  ch0-remote-jpeg.mjpeg  JPEG pictures one after another (play: ffplay -f mjpeg $out/ch0-remote-jpeg.mjpeg)"

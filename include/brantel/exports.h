@@ -7,9 +7,14 @@
 #define BRANTEL_EXPORT __attribute__((visibility("default")))
 #endif
 
+#include <cstdint>
+
 namespace kestrav::ipcapture
 {
 class IIPCaptureDriver;
+class IIPCapabilityQuery;
+class IIPCapabilityQuerySink;
+class IIPCapabilityResults;
 }
 
 extern "C"
@@ -32,6 +37,23 @@ extern "C"
     BRANTEL_EXPORT void DeleteIPCaptureEx5(void* object);
     BRANTEL_EXPORT void DeleteCapabilityQueryModule(void* object);
 
-    // Reserved for the capability query (device search); declared here so the export
-    // table is stable, defined when the query module lands.
+    // Device search, object form: a new query module that reports to `sink` (the host's, outliving
+    // the module), or null when memory is exhausted. `videoStandard` true for 30 frames per second.
+    // Deleted with DeleteCapabilityQueryModule.
+    BRANTEL_EXPORT kestrav::ipcapture::IIPCapabilityQuery* CreateCapabilityQueryModule(
+        kestrav::ipcapture::IIPCapabilityQuerySink* sink, bool videoStandard);
+
+    // Device search, process-wide form: one module held by the library.
+    // 1 when a module was created; 0 when one exists already or memory is exhausted.
+    BRANTEL_EXPORT std::int32_t InitCapabilityQuery(kestrav::ipcapture::IIPCapabilityQuerySink* sink,
+                                                    bool videoStandard);
+    // The module's Start: 1 when the query runs; 0 without a module, for a null text or a port outside
+    // 1 to 65535.
+    BRANTEL_EXPORT std::int32_t StartCapabilityQuery(const char* address, std::int32_t port, const char* user,
+                                                     const char* password,
+                                                     kestrav::ipcapture::IIPCapabilityResults* results);
+    // Asks the module's query to end soon; does not wait. Always 1.
+    BRANTEL_EXPORT std::int32_t TerminateCapabilityQuery();
+    // Deletes the module (waiting for its query as its destruction does). Always 1.
+    BRANTEL_EXPORT std::int32_t UninitCapabilityQuery();
 }

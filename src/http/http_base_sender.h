@@ -29,6 +29,8 @@ public:
     // a request.
     virtual std::uint32_t QueryDataAvailable() = 0;
     // The whole body, at most kBodyLimit bytes; the number of bytes, 0 when the body could not be read whole.
+    // A body announced beyond the limit is not read: cut to the limit it would pass as a whole answer.
+    // One of no announced length ends at the limit.
     virtual std::uint32_t ReadAll(std::vector<std::uint8_t>& body) = 0;
     // One read of up to `count` bytes appended to `bytes`; the number appended, 0 at the end or on failure.
     virtual std::uint32_t Read(std::vector<std::uint8_t>& bytes, std::uint32_t count, bool clearFirst) = 0;

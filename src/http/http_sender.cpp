@@ -10,26 +10,6 @@ namespace
 {
 namespace platform = kestrav::platform;
 
-std::uint32_t SchemeBit(HttpAuthScheme scheme)
-{
-    switch (scheme)
-    {
-    case HttpAuthScheme::Basic:
-        return platform::kWinHttpAuthBasic;
-    case HttpAuthScheme::NTLM:
-        return platform::kWinHttpAuthNtlm;
-    case HttpAuthScheme::Passport:
-        return platform::kWinHttpAuthPassport;
-    case HttpAuthScheme::Digest:
-        return platform::kWinHttpAuthDigest;
-    case HttpAuthScheme::Negotiate:
-        return platform::kWinHttpAuthNegotiate;
-    case HttpAuthScheme::None:
-        break;
-    }
-    return 0;
-}
-
 constexpr std::uint32_t kIgnoreCertificateProblems =
     platform::kWinHttpSecurityIgnoreUnknownCa | platform::kWinHttpSecurityIgnoreWrongUsage |
     platform::kWinHttpSecurityIgnoreCertCnInvalid | platform::kWinHttpSecurityIgnoreCertDateInvalid;
@@ -116,10 +96,12 @@ CHttpSender::Attempt CHttpSender::RunAttempt(const HttpRequest& request)
     if (!MakeCurrent(handle))
         return Attempt::Failed;
 
-    const std::uint32_t schemeUsed = m_authScheme != 0 ? m_authScheme : SchemeBit(request.authScheme);
-    if (!m_device.userName.empty() && request.authScheme != HttpAuthScheme::None)
+    // Until a challenge has named the scheme, nothing is sent: a Basic guess would hand the password in
+    // clear text to a camera that asks for Digest.
+    const bool withCredentials = !m_device.userName.empty() && request.authScheme != HttpAuthScheme::None;
+    if (withCredentials && m_authScheme != 0)
     {
-        if (handle->SetCredentials(platform::kWinHttpAuthTargetServer, schemeUsed, m_device.userName,
+        if (handle->SetCredentials(platform::kWinHttpAuthTargetServer, m_authScheme, m_device.userName,
                                    m_device.password) != platform::kHttpOk)
         {
             DropCurrentRequest();
@@ -172,24 +154,44 @@ CHttpSender::Attempt CHttpSender::RunAttempt(const HttpRequest& request)
             m_contentLength = length;
     }
 
-    if (status == 401 && m_authScheme == 0)
+    if (status == 401 && m_authScheme == 0 && withCredentials)
     {
-        std::uint32_t supported = 0;
-        std::uint32_t first = 0;
-        std::uint32_t target = 0;
-        const bool told = handle->QueryAuthSchemes(supported, first, target) == platform::kHttpOk && first != 0;
-        if (told)
-            m_authScheme = first;
-        // The server refused the scheme it prefers (or named none): the 401 is its answer, and the
-        // caller reports invalid credentials rather than a request that could not be sent.
-        if (!told || first == schemeUsed)
+        // A server that names no scheme this stack can answer: the 401 is its answer, and the caller
+        // reports invalid credentials rather than a request that could not be sent. Nothing is learned,
+        // since a scheme the stack refuses would fail every later request before it is sent.
+        const std::uint32_t chosen = ChooseAuthScheme(*handle);
+        if (chosen == 0)
             return Attempt::Done;
+        m_authScheme = chosen;
+        // The server answered over this one of HTTP and HTTPS: the repeat starts with it.
+        m_secure = request.secure;
         DropCurrentRequest();
         if (m_cancelled)
             return Attempt::Failed;
         return Send(request) ? Attempt::Done : Attempt::TryOther;
     }
     return Attempt::Done;
+}
+
+std::uint32_t CHttpSender::ChooseAuthScheme(platform::IWinHttpRequest& request) const
+{
+    std::uint32_t supported = 0;
+    std::uint32_t first = 0;
+    std::uint32_t target = 0;
+    if (!m_session || request.QueryAuthSchemes(supported, first, target) != platform::kHttpOk)
+        return 0;
+    const std::uint32_t answerable = m_session->AnswerableAuthSchemes();
+    if ((first & answerable) != 0)
+        return first;
+    // Strongest first, as WinHTTP's own guidance orders them.
+    for (const std::uint32_t scheme :
+         {platform::kWinHttpAuthNegotiate, platform::kWinHttpAuthNtlm, platform::kWinHttpAuthPassport,
+          platform::kWinHttpAuthDigest, platform::kWinHttpAuthBasic})
+    {
+        if ((supported & answerable & scheme) != 0)
+            return scheme;
+    }
+    return 0;
 }
 
 void CHttpSender::CloseRequest()
@@ -244,8 +246,9 @@ std::uint32_t CHttpSender::ReadAll(std::vector<std::uint8_t>& body)
     if (!CurrentRequest())
         return 0;
     const std::uint32_t announced = m_contentLength;
-    // An announced length beyond the limit is cut like an unannounced one: never more than the limit.
-    const std::uint32_t expected = announced != 0 ? std::min(announced, kBodyLimit) : kBodyLimit;
+    if (announced > kBodyLimit)
+        return 0;
+    const std::uint32_t expected = announced != 0 ? announced : kBodyLimit;
     std::uint32_t remaining = expected;
     std::array<std::uint8_t, kReadChunk> chunk;
     std::uint32_t read = 1;

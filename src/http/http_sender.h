@@ -3,7 +3,9 @@
 //
 // It learns two things about its camera and keeps them for its life: whether it answers over HTTPS or
 // HTTP (a request that fails short of an answer is tried once with the other), and which authentication
-// scheme it prefers (a 401 to the first scheme makes it ask the server once and repeat the request).
+// scheme to answer it with. No password leaves before the camera asks for one: the first request goes
+// without credentials, and its 401 names the scheme, which answers that request once more and every
+// request from then on.
 #pragma once
 
 #include <atomic>
@@ -52,13 +54,17 @@ private:
     // Dropped by the sending thread itself: no cancel flag.
     void DropCurrentRequest();
 
+    // The scheme to learn from a 401: the server's preferred one when the stack can answer it, else
+    // the strongest of the others it can; 0 when it can answer none.
+    std::uint32_t ChooseAuthScheme(kestrav::platform::IWinHttpRequest& request) const;
+
     std::unique_ptr<kestrav::platform::IWinHttpSession> m_session;
     std::unique_ptr<kestrav::platform::IWinHttpConnection> m_connect;
     // Guards m_request, which CloseRequest takes away from any thread; a call on the request holds a
     // reference of its own, so closing never frees what a blocked call uses.
     std::mutex m_requestMutex;
     std::shared_ptr<kestrav::platform::IWinHttpRequest> m_request;
-    // WinHTTP scheme bit; 0 until the server has told its preference.
+    // WinHTTP scheme bit; 0 until a server's challenge named one the stack can answer.
     std::uint32_t m_authScheme = 0;
     std::int32_t m_secure;
     std::atomic<bool> m_cancelled{false};

@@ -129,7 +129,9 @@ std::uint32_t CWinInetSender::ReadAll(std::vector<std::uint8_t>& body)
 {
     body.clear();
     const std::uint32_t announced = m_contentLength;
-    const std::uint32_t expected = announced != 0 ? std::min(announced, kBodyLimit) : kBodyLimit;
+    if (announced > kBodyLimit)
+        return 0;
+    const std::uint32_t expected = announced != 0 ? announced : kBodyLimit;
     while (body.size() < expected)
     {
         const auto request = CurrentRequest();

@@ -101,7 +101,8 @@ inline constexpr std::uint32_t kWinHttpAuthTargetServer = 0;
 class IWinHttpRequest : public IHttpResponseReader
 {
 public:
-    // Credentials for the server's challenge; Basic ones go with the first request.
+    // Credentials for the server's challenge; Basic ones go with the first request. Only the schemes of
+    // the session's AnswerableAuthSchemes are accepted.
     virtual HttpError SetCredentials(std::uint32_t target, std::uint32_t scheme, const std::string& userName,
                                      const std::string& password) = 0;
     virtual HttpError SetOption(WinHttpOption option, std::uint32_t value) = 0;
@@ -138,6 +139,9 @@ public:
     // Connections to the server are kept and reused by the requests of the returned object.
     virtual HttpError Connect(const std::string& serverName, std::uint16_t port,
                               std::unique_ptr<IWinHttpConnection>& connection) = 0;
+    // The authentication scheme bits whose challenges this stack can answer (SetCredentials accepts
+    // them); a server may offer others first.
+    virtual std::uint32_t AnswerableAuthSchemes() const = 0;
 };
 
 // ---------------------------------------------------------------------------------------------------

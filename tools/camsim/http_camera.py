@@ -163,6 +163,9 @@ class Authenticator:
                 values.append(f'Digest realm="{REALM}", nonce="{nonce}"{qop}, algorithm=MD5')
             elif scheme == "basic":
                 values.append(f'Basic realm="{REALM}"')
+            else:
+                # Offered, as some servers offer them first, but never accepted.
+                values.append(scheme.upper() if scheme == "ntlm" else scheme.capitalize())
         return values
 
     def check(self, method, target, header):
@@ -698,7 +701,7 @@ def parse_schemes(text):
     if schemes == ["both"]:
         return ["digest", "basic"]
     for scheme in schemes:
-        if scheme not in ("basic", "digest"):
+        if scheme not in ("basic", "digest", "ntlm", "negotiate"):
             raise ValueError(f"unknown authentication scheme {scheme!r}")
     return schemes
 
@@ -720,7 +723,7 @@ def make_parser(description=__doc__.splitlines()[0]):
     parser.add_argument("--cert", default=None, help="where to write the self-signed certificate (PEM; key in .key)")
     parser.add_argument("--auth", default="none",
                         help="none, or the schemes in the server's order of preference: basic, digest, digest,basic "
-                             "(both is digest,basic)")
+                             "(both is digest,basic); ntlm and negotiate are offered but never accepted")
     parser.add_argument("--user", default="admin")
     parser.add_argument("--password", default="secret")
     parser.add_argument("--bad-credentials", type=int, choices=[401, 403], default=401,

@@ -1,5 +1,6 @@
 #include "tools/host/command_line.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <set>
@@ -209,6 +210,45 @@ void CheckStreams(const std::vector<StreamRequest>& streams)
     }
 }
 
+ProbeOptions ParseProbe(const std::vector<std::string>& arguments, bool& help)
+{
+    ProbeOptions options;
+    ArgumentCursor cursor(arguments, 1);
+    while (!cursor.Done())
+    {
+        const std::string option = cursor.NextOption();
+        if (option == "--help" || option == "-h")
+        {
+            cursor.NoValue(option);
+            help = true;
+            return options;
+        }
+        if (option == "--module")
+            options.modulePath = cursor.Value(option);
+        else if (option == "--address")
+            options.address = cursor.Value(option);
+        else if (option == "--port")
+            options.port = static_cast<std::uint16_t>(ReadUnsigned(cursor.Value(option), 1, 65535, option));
+        else if (option == "--user")
+            options.user = cursor.Value(option);
+        else if (option == "--password")
+            options.password = cursor.Value(option);
+        else if (option == "--video-standard")
+            options.videoStandard30 = ReadUnsigned(cursor.Value(option), 25, 30, option) == 30;
+        else if (option == "--out")
+            options.paramsFile = cursor.Value(option);
+        else if (option == "--timeout")
+            options.timeoutSeconds = ReadSeconds(cursor.Value(option), option);
+        else
+            throw UsageError("unknown option '" + option + "' for probe");
+    }
+    if (options.address.empty())
+        throw UsageError("--address must not be empty");
+    if (options.paramsFile.empty())
+        throw UsageError("--out must not be empty");
+    return options;
+}
+
 RecordOptions ParseRecord(const std::vector<std::string>& arguments, bool& help)
 {
     RecordOptions options;
@@ -351,20 +391,60 @@ Command ParseCommandLine(const std::vector<std::string>& arguments)
     const std::string& name = arguments.front();
     if (name == "--help" || name == "-h" || name == "help")
         return command;
-    if (name != "record")
-        throw UsageError("unknown command '" + name + "'");
     bool help = false;
-    command.record = ParseRecord(arguments, help);
-    command.kind = help ? Command::Kind::Help : Command::Kind::Record;
+    if (name == "record")
+    {
+        command.record = ParseRecord(arguments, help);
+        command.kind = Command::Kind::Record;
+    }
+    else if (name == "probe")
+    {
+        command.probe = ParseProbe(arguments, help);
+        command.kind = Command::Kind::Probe;
+    }
+    else
+        throw UsageError("unknown command '" + name + "'");
+    if (help)
+        command.kind = Command::Kind::Help;
     return command;
+}
+
+std::string FormatParamsText(const std::map<int, std::string>& params, const std::vector<std::string>& comments)
+{
+    const auto oneLine = [](std::string text)
+    {
+        std::replace_if(
+            text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+        return text;
+    };
+    std::string text;
+    for (const std::string& comment : comments)
+        text += "# " + oneLine(comment) + "\n";
+    for (const auto& [index, value] : params)
+        text += std::to_string(index) + "=" + oneLine(value) + "\n";
+    return text;
 }
 
 std::string UsageText()
 {
-    return R"usage(usage: brantel-host record [OPTIONS] --stream STREAM [--stream STREAM ...]
+    return R"usage(usage: brantel-host probe [OPTIONS]
+       brantel-host record [OPTIONS] --stream STREAM [--stream STREAM ...]
        brantel-host --help
 
-Loads libBrantelIPCapture.so as a recording server does, opens one camera and records its streams.
+Loads libBrantelIPCapture.so as a recording server does. probe searches a camera as a host does when an
+operator adds one: prints what it is and can do and writes the device details that record then takes
+with --params-file. record opens one camera and records its streams.
+
+probe:
+  --module PATH, --address HOST, --port N, --user NAME, --password TEXT   as for record
+  --video-standard 25|30 frames per second the host runs the camera at (default 30)
+  --out FILE             where the device details go (default ./camera.params)
+  --timeout SECONDS      cut the search short after this long (default 60)
+  Exit status: 0 found; 1 the search failed (its code and message are printed); 2 usage error;
+  3 the module could not be loaded or has no device search, or FILE could not be written;
+  4 the module misused a host object.
+
+record:
 
 Device:
   --module PATH          the module to load (default: beside this program, else the one of its build tree)

@@ -84,15 +84,32 @@ struct RecordOptions
     std::optional<double> statusIntervalSeconds;
 };
 
+struct ProbeOptions
+{
+    std::optional<std::filesystem::path> modulePath;
+    std::string address = "127.0.0.1";
+    std::uint16_t port = 80;
+    std::string user;
+    std::string password;
+    // True: the host runs its cameras at 30 frames per second; false: at 25.
+    bool videoStandard30 = true;
+    // Where the device detail texts go, for record --params-file.
+    std::filesystem::path paramsFile = "camera.params";
+    // How long the camera may take before the search is cut short.
+    double timeoutSeconds = 60.0;
+};
+
 struct Command
 {
     enum class Kind
     {
         Help,
         Record,
+        Probe,
     };
     Kind kind = Kind::Help;
     RecordOptions record;
+    ProbeOptions probe;
 };
 
 // The arguments after the program name. Throws UsageError.
@@ -107,4 +124,8 @@ StreamRequest ParseStreamRequest(std::string_view text);
 // is everything after the first '=', kept as written (it may hold spaces, '#' and '='), without
 // a trailing carriage return. `source` names the text in error messages.
 std::map<int, std::string> ParseParamsText(std::string_view text, std::string_view source);
+
+// What ParseParamsText reads back as `params`: the comment lines first (each prefixed with "# "), then
+// "N=VALUE" lines. A line break inside a value cannot be written, so it becomes a space.
+std::string FormatParamsText(const std::map<int, std::string>& params, const std::vector<std::string>& comments);
 }

@@ -27,7 +27,38 @@ bool DriverModule::Load(const std::filesystem::path& path, std::string& error)
     create_ = reinterpret_cast<CreateFunction>(create);
     delete_ = reinterpret_cast<DeleteFunction>(remove);
     path_ = path;
+
+    void* createQuery = library_.Symbol(kCreateQueryExport, reason);
+    void* deleteQuery = createQuery != nullptr ? library_.Symbol(kDeleteQueryExport, reason) : nullptr;
+    if (createQuery == nullptr || deleteQuery == nullptr)
+        queryMissing_ = path.string() + " offers no device search: " + reason;
+    else
+    {
+        createQuery_ = reinterpret_cast<CreateQueryFunction>(createQuery);
+        deleteQuery_ = reinterpret_cast<DeleteFunction>(deleteQuery);
+    }
     return true;
+}
+
+bool DriverModule::HasCapabilityQuery(std::string& error) const
+{
+    if (createQuery_ != nullptr)
+        return true;
+    error = queryMissing_.empty() ? std::string("no module loaded") : queryMissing_;
+    return false;
+}
+
+ipcapture::IIPCapabilityQuery* DriverModule::CreateCapabilityQuery(ipcapture::IIPCapabilityQuerySink* sink,
+                                                                   bool videoStandard) const
+{
+    return createQuery_ != nullptr ? createQuery_(sink, videoStandard) : nullptr;
+}
+
+void DriverModule::DeleteCapabilityQuery(ipcapture::IIPCapabilityQuery* query) const
+{
+    // The delete export takes the object as its deletable root, which is the query's only base.
+    if (deleteQuery_ != nullptr && query != nullptr)
+        deleteQuery_(static_cast<ipcapture::IIPDeletable*>(query));
 }
 
 ipcapture::IIPCaptureDriverEx5* DriverModule::CreateDriver() const

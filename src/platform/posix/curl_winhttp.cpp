@@ -299,6 +299,9 @@ public:
         return kHttpOk;
     }
 
+    // See SetCredentials.
+    std::uint32_t AnswerableAuthSchemes() const override { return kWinHttpAuthBasic | kWinHttpAuthDigest; }
+
 private:
     WinHttpSettings m_settings;
 };

@@ -1,5 +1,5 @@
 // The brantel-host program against the simulated camera: live H.264 and JPEG for a few seconds,
-// written to files that FFmpeg decodes.
+// written to files that FFmpeg decodes, and a device search whose details the recording then uses.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -91,9 +91,9 @@ ShellRun RunShell(const std::string& command, const std::filesystem::path& outpu
 class SimulatedCamera
 {
 public:
-    SimulatedCamera()
+    explicit SimulatedCamera(const char* profiles = kProfiles)
         : process_({"/usr/bin/python3", std::string(BRANTEL_HOST_SOURCE_DIR) + "/tools/camsim/camsim.py",
-                    "--profile-text", kProfiles, "--fps", "10"})
+                    "--profile-text", profiles, "--fps", "10"})
     {
         if (const auto rtsp = process_.WaitForLine("RTSP ", 30s))
             rtspPort_ = std::stoi(rtsp->substr(5));
@@ -176,6 +176,59 @@ TEST(HostBenchProgram, UsageErrorsAndAMissingModuleHaveTheirExitStatus)
         directory.Path() / "m.txt");
     EXPECT_EQ(missing.status, 3);
     EXPECT_NE(missing.output.find("cannot load the module"), std::string::npos) << missing.output;
+}
+
+// A host's whole sequence with nothing typed by hand: the program runs from a directory of its own, where
+// the driver's configuration names the camera's RTSP port as an installation would; probe searches the
+// camera and writes the device details, and record takes them to choose its streams.
+TEST(HostBenchProgram, ProbeWritesTheDeviceDetailsThatRecordThenUses)
+{
+    SimulatedCamera camera("profile_00_name=H264 CIF\r\nprofile_00_fps_range=1~30\r\nprofile_00_bps_range=256,512\r\n"
+                           "profile_00_quality_range=\r\nprofile_01_name=JPEG CIF\r\nprofile_01_fps_range=1~25\r\n"
+                           "profile_01_bps_range=\r\nprofile_01_quality_range=20,50,80\r\n");
+    ASSERT_TRUE(camera.IsReady()) << "the simulated camera did not start";
+    TemporaryDirectory directory;
+    const std::filesystem::path host = directory.Path() / "brantel-host";
+    std::filesystem::copy_file(BRANTEL_HOST_PROGRAM, host);
+    std::ofstream(directory.Path() / "BrantelIPCapture.xml")
+        << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Configuration>\n  <Device address=\"127.0.0.1\" port=\""
+        << camera.HttpPort() << "\"><RTSPPort value=\"" << camera.RtspPort() << "\"/></Device>\n</Configuration>\n";
+    const std::filesystem::path params = directory.Path() / "camera.params";
+
+    const ShellRun probe = RunShell(Quoted(host.string()) + " probe --address 127.0.0.1 --port " +
+                                        std::to_string(camera.HttpPort()) + " --out " + Quoted(params.string()),
+                                    directory.Path() / "probe.txt");
+    ASSERT_EQ(probe.status, 0) << probe.output;
+    for (const char* shown :
+         {"VC-4220", "00:1C:A8:12:34:56", "2.4.1 build 0312", "pan, tilt, focus, iris, zoom; 128 presets",
+          "Inputs          1", "Relays          1", "main    h264   cif      352x240"})
+        EXPECT_NE(probe.output.find(shown), std::string::npos) << shown << "\n" << probe.output;
+    const std::string details = ReadText(params);
+    EXPECT_NE(details.find("\n4=" + std::to_string(camera.RtspPort()) + "\n"), std::string::npos) << details;
+    EXPECT_NE(details.find("\n6=1,1,128\n"), std::string::npos) << details;
+
+    const std::filesystem::path out = directory.Path() / "recording";
+    const ShellRun record = RunShell(Quoted(host.string()) + " record --port " + std::to_string(camera.HttpPort()) +
+                                         " --params-file " + Quoted(params.string()) +
+                                         " --stream h264,size=352x240,fps=10 --stream jpeg,kind=live,size=352x240,fps=5"
+                                         " --duration 2 --out " +
+                                         Quoted(out.string()),
+                                     directory.Path() / "record.txt");
+    ASSERT_EQ(record.status, 0) << record.output;
+    EXPECT_GT(std::filesystem::file_size(out / "ch0-main-h264.h264"), 0u);
+    EXPECT_GT(std::filesystem::file_size(out / "ch0-live-jpeg.mjpeg"), 0u);
+}
+
+TEST(HostBenchProgram, AProbeOfAClosedPortPrintsItsCodeAndMessage)
+{
+    TemporaryDirectory directory;
+    const ShellRun probe = RunShell(std::string(BRANTEL_HOST_PROGRAM) + " probe --port 1 --timeout 20 --out " +
+                                        Quoted((directory.Path() / "p").string()),
+                                    directory.Path() / "probe.txt");
+    EXPECT_EQ(probe.status, 1) << probe.output;
+    EXPECT_NE(probe.output.find("failed with code 2 (camera offline or unreachable): "), std::string::npos)
+        << probe.output;
+    EXPECT_FALSE(std::filesystem::exists(directory.Path() / "p"));
 }
 }
 }

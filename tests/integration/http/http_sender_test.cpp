@@ -115,14 +115,31 @@ protected:
 CamsimPeer* HttpSenderTest::s_camera = nullptr;
 platform::IHttpTransport* HttpSenderTest::s_transport = nullptr;
 
-TEST_F(HttpSenderTest, BasicCredentialsGoWithTheFirstRequest)
+TEST_F(HttpSenderTest, BasicCredentialsGoOnlyOnceTheCameraAsksThenWithEveryRequest)
 {
     ASSERT_TRUE(Camera().Control("/camsim/auth?schemes=basic"));
     Web::CHttpSender sender(Device(), Transport());
     std::string text;
     ASSERT_TRUE(HUtils::RequestGetString(sender, text, "/server"));
     EXPECT_EQ(text.rfind(kServerAnswer, 0), 0u) << text;
-    EXPECT_EQ(Schemes(Camera().Requests()), (std::vector<std::string>{"basic"}));
+    ASSERT_TRUE(HUtils::RequestGetString(sender, text, "/getprofile"));
+    EXPECT_EQ(Schemes(Camera().Requests()), (std::vector<std::string>{"-", "basic", "basic"}));
+}
+
+TEST_F(HttpSenderTest, ACameraOfferingNtlmFirstIsAnsweredWithTheSchemeTheStackSpeaks)
+{
+    for (const char* schemes : {"ntlm,digest", "negotiate,ntlm,basic"})
+    {
+        ASSERT_TRUE(Camera().Control(std::string("/camsim/auth?schemes=") + schemes));
+        Camera().ForgetRequests();
+        Web::CHttpSender sender(Device(), Transport());
+        std::string text;
+        EXPECT_TRUE(HUtils::RequestGetString(sender, text, "/server")) << schemes;
+        EXPECT_TRUE(HUtils::RequestGetString(sender, text, "/getprofile")) << schemes;
+        const auto requests = Camera().Requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests.back().status, 200) << schemes;
+    }
 }
 
 TEST_F(HttpSenderTest, ADigestCameraIsLearnedOnceThenAnsweredDirectly)
@@ -132,8 +149,8 @@ TEST_F(HttpSenderTest, ADigestCameraIsLearnedOnceThenAnsweredDirectly)
     std::string text;
     ASSERT_TRUE(HUtils::RequestGetString(sender, text, "/server"));
     EXPECT_EQ(text.rfind(kServerAnswer, 0), 0u) << text;
-    // Basic refused; the camera prefers Digest, whose challenge the stack answers.
-    EXPECT_EQ(Schemes(Camera().Requests()), (std::vector<std::string>{"basic", "-", "digest"}));
+    // No password before the camera asks; it asks for Digest, whose challenge the stack then answers.
+    EXPECT_EQ(Schemes(Camera().Requests()), (std::vector<std::string>{"-", "-", "digest"}));
 
     Camera().ForgetRequests();
     ASSERT_TRUE(HUtils::RequestGetString(sender, text, "/getprofile"));
@@ -269,12 +286,12 @@ TEST_F(HttpSenderTest, ChunkedSlowAndUnframedBodiesArriveWhole)
     }
 }
 
-TEST_F(HttpSenderTest, BodiesAreCutAtOneMebibyte)
+TEST_F(HttpSenderTest, UnannouncedBodiesEndAtOneMebibyteAndLargerAnnouncedOnesAreNoBody)
 {
     Web::CHttpSender sender(Device(), Transport());
     std::vector<std::uint8_t> body;
     CResultDef result;
-    for (const char* transfer : {"close", "length", "chunked"})
+    for (const char* transfer : {"close", "chunked"})
     {
         Misbehave(std::string("path=/getprofile&times=1&action=big&size=3145728&transfer=") + transfer);
         HUtils::RequestGetRD(sender, body, result, "/getprofile", true);
@@ -282,6 +299,12 @@ TEST_F(HttpSenderTest, BodiesAreCutAtOneMebibyte)
         ASSERT_EQ(body.size(), 0x100000u) << transfer;
         EXPECT_EQ(Text(std::vector<std::uint8_t>(body.begin(), body.begin() + 7)), "filler=");
     }
+    Misbehave("path=/getprofile&times=1&action=big&size=1048577&transfer=length");
+    HUtils::RequestGetRD(sender, body, result, "/getprofile", true);
+    EXPECT_EQ(result.GetCode(), 12);
+    EXPECT_TRUE(body.empty());
+    // The connection left with a body unread does not disturb the next request.
+    EXPECT_EQ(HUtils::RequestGetRD(sender, body, result, "/server", true).GetCode(), 0);
 }
 
 TEST_F(HttpSenderTest, ABodyCutShortIsAnIncorrectResponse)
@@ -456,10 +479,11 @@ TEST(HttpSenderOnPort443, IsAskedOverHttpsFirst)
     std::string text;
     ASSERT_TRUE(HUtils::RequestGetString(sender, text, "/server"));
     EXPECT_EQ(text.rfind(kServerAnswer, 0), 0u);
+    // The camera's challenge and the answer to it, both over HTTPS.
     const auto requests = camera.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_TRUE(requests[0].tls);
-    EXPECT_FALSE(requests[0].tlsFailed);
+    ASSERT_EQ(requests.size(), 2u);
+    for (const CamsimRequest& request : requests)
+        EXPECT_TRUE(request.tls && !request.tlsFailed);
 }
 }
 }

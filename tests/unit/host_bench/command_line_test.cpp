@@ -222,5 +222,56 @@ TEST(HostBenchExtraParams, GapsBelowTheHighestParameterReadAsTheEmptyDeviceSearc
     EXPECT_EQ(HostExtraParams(given), expected);
     EXPECT_TRUE(HostExtraParams({}).empty());
 }
+
+TEST(HostBenchProbeCommand, ReadsTheDeviceAndWhereTheDetailsGo)
+{
+    const Command command =
+        ParseCommandLine({"probe", "--address", "cam.local", "--port=8080", "--user", "admin", "--password", "p=w",
+                          "--out", "/tmp/cam.params", "--video-standard", "25", "--timeout", "5", "--module", "/m.so"});
+    ASSERT_EQ(command.kind, Command::Kind::Probe);
+    const ProbeOptions& probe = command.probe;
+    EXPECT_EQ(probe.address, "cam.local");
+    EXPECT_EQ(probe.port, 8080);
+    EXPECT_EQ(probe.user, "admin");
+    EXPECT_EQ(probe.password, "p=w");
+    EXPECT_EQ(probe.paramsFile, "/tmp/cam.params");
+    EXPECT_FALSE(probe.videoStandard30);
+    EXPECT_DOUBLE_EQ(probe.timeoutSeconds, 5.0);
+    EXPECT_EQ(probe.modulePath, std::filesystem::path("/m.so"));
+    EXPECT_TRUE(ParseCommandLine({"probe"}).probe.videoStandard30);
+
+    const std::pair<std::vector<std::string>, const char*> mistakes[] = {
+        {{"probe", "--stream", "h264"}, "unknown option '--stream' for probe"},
+        {{"probe", "--port", "0"}, "--port"},
+        {{"probe", "--video-standard", "50"}, "--video-standard"},
+        {{"probe", "--out", ""}, "--out"},
+        {{"probe", "--timeout", "-1"}, "positive number of seconds"},
+    };
+    for (const auto& [arguments, message] : mistakes)
+    {
+        const std::string error = UsageErrorOf(arguments);
+        EXPECT_NE(error.find(message), std::string::npos) << "error: '" << error << "'";
+    }
+    EXPECT_EQ(ParseCommandLine({"probe", "--help"}).kind, Command::Kind::Help);
+}
+
+TEST(HostBenchParamsText, WhatTheProbeWritesRecordReadsBack)
+{
+    const std::map<int, std::string> details = {
+        {1, "1"},
+        {2, "(none)"},
+        {3, " 00:1C:A8:12:34:56 "},
+        {4, "8554"},
+        {5, "h264:1080p 1920x1080 30 1024-2048- 20-30-,;jpeg:d1 720x480 25  20-,;#h264:cif 352x240 30 128- 20-,;#"},
+        {6, "1,1,128"},
+    };
+    const TemporaryDirectory directory;
+    const std::string file = (directory.Path() / "camera.params").string();
+    std::ofstream(file) << FormatParamsText(details, {"VARON VC-4220\r\nat 127.0.0.1:80", "second comment"});
+    EXPECT_EQ(ParseRecord({"--params-file", file, "--stream", "h264"}).device.extraParams, details);
+
+    // A line break of a camera's text cannot stand in a line of its own: it becomes a space.
+    EXPECT_EQ(ParseParamsText(FormatParamsText({{2, "2.4\r\nbuild 7"}}, {}), "p").at(2), "2.4  build 7");
+}
 }
 }

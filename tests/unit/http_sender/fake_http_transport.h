@@ -64,6 +64,8 @@ public:
     std::vector<std::string> debugLines;
     HttpError openError = kHttpOk;
     int connects = 0;
+    // The schemes whose challenges this stack answers, as libcurl's.
+    std::uint32_t answerableSchemes = platform::kWinHttpAuthBasic | platform::kWinHttpAuthDigest;
 
     HttpError WinHttpOpen(const std::string& agentText, std::unique_ptr<platform::IWinHttpSession>& session) override;
     HttpError InternetOpen(const std::string& agentText, std::unique_ptr<platform::IWinInetSession>& session) override;
@@ -215,6 +217,7 @@ public:
         connection = std::make_unique<FakeConnection>(m_transport);
         return kHttpOk;
     }
+    std::uint32_t AnswerableAuthSchemes() const override { return m_transport.answerableSchemes; }
     HttpError Connect(const std::string&, std::uint16_t, const std::string&, const std::string&, std::uint32_t,
                       std::unique_ptr<platform::IWinInetConnection>& connection) override
     {

@@ -69,7 +69,7 @@ TEST(HttpSenderSetup, OpensItsSessionWithTheAgentAndTheDeviceTimeOuts)
     EXPECT_EQ(transport.sessionOptions, expected);
 }
 
-TEST(HttpSenderSetup, AGetCarriesBasicCredentialsAndDisablesRedirects)
+TEST(HttpSenderSetup, AGetDisablesRedirectsAndCarriesNoCredentialsBeforeAChallenge)
 {
     FakeHttpTransport transport;
     transport.script = {Answer(200, "ok")};
@@ -81,9 +81,8 @@ TEST(HttpSenderSetup, AGetCarriesBasicCredentialsAndDisablesRedirects)
     EXPECT_EQ(request.verb, "GET");
     EXPECT_EQ(request.objectName, "/server");
     EXPECT_EQ(request.flags, platform::kWinHttpFlagRefresh | platform::kWinHttpFlagEscapeDisableQuery);
-    EXPECT_EQ(request.credentialScheme, platform::kWinHttpAuthBasic);
-    EXPECT_EQ(request.userName, "admin");
-    EXPECT_EQ(request.password, "secret");
+    EXPECT_EQ(request.credentialScheme, 0u) << "no password leaves before the camera asks";
+    EXPECT_TRUE(request.password.empty());
     const std::vector<std::pair<WinHttpOption, std::uint32_t>> options = {
         {WinHttpOption::DisableFeature, platform::kWinHttpDisableRedirects}};
     EXPECT_EQ(request.options, options) << "no certificate option on a plain request";
@@ -91,17 +90,18 @@ TEST(HttpSenderSetup, AGetCarriesBasicCredentialsAndDisablesRedirects)
     EXPECT_EQ(sender.GetContentLength(), 2u);
 }
 
-TEST(HttpSenderSetup, CredentialsStayOffWithoutAUserOrWithSchemeNone)
+TEST(HttpSenderSetup, WithoutAUserOrWithSchemeNoneA401IsTheAnswer)
 {
     FakeHttpTransport transport;
-    transport.script = {Answer(200), Answer(200)};
+    transport.script = {Challenge({platform::kWinHttpAuthBasic}), Challenge({platform::kWinHttpAuthBasic})};
     CHttpSender anonymous(Device(80, ""), transport);
     ASSERT_TRUE(anonymous.SendRequest(HttpRequest("GET", "/server")));
     CHttpSender sender(Device(), transport);
     HttpRequest request("GET", "/server");
     request.authScheme = Web::HttpAuthScheme::None;
     ASSERT_TRUE(sender.SendRequest(request));
-    ASSERT_EQ(transport.requests.size(), 2u);
+    EXPECT_EQ(sender.GetStatusCode(), 401u);
+    ASSERT_EQ(transport.requests.size(), 2u) << "no repeat that could carry nothing new";
     EXPECT_EQ(transport.requests[0].credentialScheme, 0u);
     EXPECT_EQ(transport.requests[1].credentialScheme, 0u);
 }
@@ -199,9 +199,10 @@ TEST(HttpSenderAuthentication, A401LearnsTheServersSchemeOnceAndRepeatsTheReques
     ASSERT_TRUE(sender.SendRequest(HttpRequest("GET", "/getprofile")));
 
     ASSERT_EQ(transport.requests.size(), 3u);
-    EXPECT_EQ(transport.requests[0].credentialScheme, platform::kWinHttpAuthBasic);
+    EXPECT_EQ(transport.requests[0].credentialScheme, 0u);
     EXPECT_EQ(transport.requests[1].credentialScheme, platform::kWinHttpAuthDigest);
     EXPECT_EQ(transport.requests[1].objectName, "/server");
+    EXPECT_EQ(transport.requests[1].password, "secret");
     EXPECT_EQ(transport.requests[2].credentialScheme, platform::kWinHttpAuthDigest);
 }
 
@@ -218,18 +219,42 @@ TEST(HttpSenderAuthentication, A401AfterTheSchemeIsLearnedIsTheAnswer)
     EXPECT_EQ(transport.requests.size(), 3u) << "no second 401 step";
 }
 
-TEST(HttpSenderAuthentication, A401ToTheServersPreferredSchemeIsReportedAsSuch)
+TEST(HttpSenderAuthentication, TheFirstSchemeTheStackAnswersIsLearned)
 {
-    for (const auto& schemes : {std::vector<std::uint32_t>{platform::kWinHttpAuthBasic}, std::vector<std::uint32_t>{}})
+    using platform::kWinHttpAuthBasic, platform::kWinHttpAuthDigest, platform::kWinHttpAuthNtlm,
+        platform::kWinHttpAuthNegotiate, platform::kWinHttpAuthPassport;
+    struct Case
+    {
+        std::vector<std::uint32_t> offered;
+        std::uint32_t learned; // 0: none, and the 401 is the answer
+    };
+    const Case cases[] = {
+        {{kWinHttpAuthBasic}, kWinHttpAuthBasic},
+        {{kWinHttpAuthNtlm, kWinHttpAuthDigest}, kWinHttpAuthDigest},
+        {{kWinHttpAuthNegotiate, kWinHttpAuthNtlm, kWinHttpAuthBasic}, kWinHttpAuthBasic},
+        {{kWinHttpAuthPassport, kWinHttpAuthBasic, kWinHttpAuthDigest}, kWinHttpAuthDigest},
+        {{kWinHttpAuthNegotiate, kWinHttpAuthNtlm}, 0},
+        {{}, 0},
+    };
+    for (const Case& c : cases)
     {
         FakeHttpTransport transport;
-        transport.script = {Challenge(schemes)};
+        transport.script = {Challenge(c.offered), Answer(200, "ok"), Answer(200, "ok")};
         CHttpSender sender(Device(), transport);
         std::vector<std::uint8_t> body;
         CResultDef result;
         HUtils::RequestGetRD(sender, body, result, "/server", true);
-        EXPECT_EQ(result.GetCode(), HUtils::kHttpResultCredentialsInvalid);
-        EXPECT_EQ(transport.requests.size(), 1u);
+        // A camera whose schemes the stack cannot answer is one that refuses the credentials, not one
+        // that is offline.
+        EXPECT_EQ(result.GetCode(), c.learned != 0 ? 0 : HUtils::kHttpResultCredentialsInvalid);
+        HUtils::RequestGetRD(sender, body, result, "/getprofile", true);
+        std::vector<std::uint32_t> sent;
+        for (const auto& request : transport.requests)
+            sent.push_back(request.credentialScheme);
+        const auto expected = c.learned != 0 ? std::vector<std::uint32_t>{0, c.learned, c.learned}
+                                             // Nothing learned: every request still asks without a password.
+                                             : std::vector<std::uint32_t>{0, 0};
+        EXPECT_EQ(sent, expected) << "first offered " << (c.offered.empty() ? 0 : c.offered[0]);
     }
 }
 
@@ -244,7 +269,7 @@ TEST(HttpSenderBody, ReadsTheAnnouncedLengthInChunksOfEightKibibytes)
     EXPECT_EQ(transport.requests[0].readSizes, (std::vector<std::uint32_t>{8192, 8192, 3616}));
 }
 
-TEST(HttpSenderBody, NeverReadsMoreThanOneMebibyte)
+TEST(HttpSenderBody, AnUnannouncedBodyEndsAtOneMebibyteAndALargerAnnouncedOneIsNoBody)
 {
     for (const bool announced : {false, true})
     {
@@ -254,10 +279,15 @@ TEST(HttpSenderBody, NeverReadsMoreThanOneMebibyte)
             answer.contentLength.reset();
         transport.script = {answer};
         CHttpSender sender(Device(), transport);
-        ASSERT_TRUE(sender.SendRequest(HttpRequest("GET", "/server")));
         std::vector<std::uint8_t> body;
-        EXPECT_EQ(sender.ReadAll(body), 0x100000u) << "announced " << announced;
-        EXPECT_EQ(body.size(), 0x100000u);
+        CResultDef result;
+        HUtils::RequestGetRD(sender, body, result, "/server", true);
+        EXPECT_EQ(result.GetCode(), announced ? HUtils::kHttpResultIncorrectResponse : 0) << "announced " << announced;
+        EXPECT_EQ(body.size(), announced ? 0u : 0x100000u) << "announced " << announced;
+        if (announced)
+        {
+            EXPECT_TRUE(transport.requests[0].readSizes.empty()) << "nothing read of a body that cannot be whole";
+        }
     }
 }
 
@@ -372,6 +402,12 @@ TEST(WinInetSenderBody, ReadsWhatIsAvailableUpToTheLimit)
     std::vector<std::uint8_t> body;
     EXPECT_EQ(sender.ReadAll(body), 0x100000u);
     EXPECT_EQ(transport.requests[0].readSizes.front(), 5000u);
+
+    ScriptedAnswer announced = Answer(200, std::string(0x100001, 'z'));
+    transport.script.push_front(announced);
+    ASSERT_TRUE(sender.SendRequest(HttpRequest("GET", "/ptzpreset?camid=1&goto_preset=2")));
+    EXPECT_EQ(sender.ReadAll(body), 0u) << "a body announced beyond the limit is no body";
+    EXPECT_TRUE(body.empty());
 
     ASSERT_TRUE(sender.SendRequest(HttpRequest("GET", "/ptzpreset?camid=1&goto_preset=2")));
     EXPECT_TRUE(transport.requests[0].cancelled) << "a new request closes the one before";
