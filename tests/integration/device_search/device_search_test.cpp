@@ -388,6 +388,34 @@ INSTANTIATE_TEST_SUITE_P(
                     {"Failed to start capability fetching thread. Device address is invalid!"}}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
+class ThrowingHost : public DeviceSearch,
+                     public ::testing::WithParamInterface<hostkit::HostCapabilityResults::WriteFault>
+{
+};
+
+// An exception out of the host's container ends the query like any other failure: the host hears of it.
+TEST_P(ThrowingHost, ContainerGetsAFailedQueryWithCode3)
+{
+    StartCamera();
+    results.SetWriteFault(GetParam());
+    StartProbe();
+    const hostkit::QueryOutcome outcome = AwaitOutcome();
+    EXPECT_EQ(outcome.kind, hostkit::QueryOutcome::Kind::Failed);
+    EXPECT_EQ(outcome.code, 3);
+    EXPECT_THAT(outcome.message,
+                Optional(std::string("Failed to start capability fetching thread. Internal error occurs")));
+}
+
+INSTANTIATE_TEST_SUITE_P(DeviceSearch, ThrowingHost,
+                         ::testing::Values(hostkit::HostCapabilityResults::WriteFault::ThrowStdException,
+                                           hostkit::HostCapabilityResults::WriteFault::ThrowForeignObject),
+                         [](const auto& info)
+                         {
+                             return info.param == hostkit::HostCapabilityResults::WriteFault::ThrowStdException
+                                        ? "StdException"
+                                        : "ForeignObject";
+                         });
+
 struct TerminateCase
 {
     const char* name;
