@@ -226,6 +226,12 @@ TEST_P(FullProbe, ReportsWhatTheCameraIsAndCanStream)
     };
     texts.insert(expected.streamTexts.begin(), expected.streamTexts.end());
     EXPECT_EQ(NamedTexts(), texts);
+
+    // One query per module: a new probe needs a new module.
+    const std::size_t requests = camera->Requests().size();
+    EXPECT_EQ(query->Start("127.0.0.1", camera->HttpPort(), "admin", "secret", &results), 0);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(camera->Requests().size(), requests);
 }
 
 INSTANTIATE_TEST_SUITE_P(
