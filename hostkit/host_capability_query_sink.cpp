@@ -72,10 +72,10 @@ void HostCapabilityQuerySink::Deliver(QueryOutcome::Kind kind, std::int32_t code
     {
         hook(outcome);
     }
-    {
-        std::lock_guard lock(mutex_);
-        outcomes_.push_back(outcome);
-    }
+    // Notified under the lock: a waiter that returns may destroy the sink while a module thread,
+    // detached after a stop that gave up on it, is still on its way out of this call.
+    std::lock_guard lock(mutex_);
+    outcomes_.push_back(outcome);
     changed_.notify_all();
 }
 
@@ -90,10 +90,8 @@ void HostCapabilityQuerySink::OnQueryThreadTerminated()
     {
         hook();
     }
-    {
-        std::lock_guard lock(mutex_);
-        ++threadTerminated_;
-    }
+    std::lock_guard lock(mutex_);
+    ++threadTerminated_;
     changed_.notify_all();
 }
 

@@ -1,6 +1,7 @@
 #include "hostkit/host_capability_results.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 namespace kestrav::hostkit
@@ -11,6 +12,11 @@ std::string Describe(const char* text)
 {
     return text != nullptr ? std::string(text) : std::string("<null>");
 }
+
+struct ForeignWriteFault
+{
+    int code = 0;
+};
 
 const char* KindName(bool connection)
 {
@@ -111,6 +117,7 @@ bool HostCapabilityResults::SetValue(std::uint32_t id, std::uint32_t value)
         Journal(write, misuses);
     }
     ReportAll(misuses);
+    ThrowIfFaulted();
     return misuses.empty();
 }
 
@@ -131,6 +138,7 @@ bool HostCapabilityResults::SetDeviceName(const char* name)
         Journal(write, misuses);
     }
     ReportAll(misuses);
+    ThrowIfFaulted();
     return misuses.empty();
 }
 
@@ -268,6 +276,7 @@ bool HostCapabilityResults::WriteItem(ItemKind kind, std::int32_t id, ItemField 
         Journal(write, misuses);
     }
     ReportAll(misuses);
+    ThrowIfFaulted();
     return misuses.empty();
 }
 
@@ -314,6 +323,7 @@ bool HostCapabilityResults::AddResolution(const char* text, std::uint32_t width,
         Journal(write, misuses);
     }
     ReportAll(misuses);
+    ThrowIfFaulted();
     return misuses.empty();
 }
 
@@ -340,7 +350,32 @@ bool HostCapabilityResults::WriteValueList(std::int32_t index, bool isDefault, s
         Journal(write, misuses);
     }
     ReportAll(misuses);
+    ThrowIfFaulted();
     return misuses.empty();
+}
+
+void HostCapabilityResults::ThrowIfFaulted() const
+{
+    WriteFault fault = WriteFault::None;
+    {
+        std::lock_guard lock(mutex_);
+        fault = fault_;
+    }
+    switch (fault)
+    {
+    case WriteFault::ThrowStdException:
+        throw std::runtime_error("HostCapabilityResults: injected write fault");
+    case WriteFault::ThrowForeignObject:
+        throw ForeignWriteFault{-1};
+    case WriteFault::None:
+        break;
+    }
+}
+
+void HostCapabilityResults::SetWriteFault(WriteFault fault)
+{
+    std::lock_guard lock(mutex_);
+    fault_ = fault;
 }
 
 void HostCapabilityResults::Seal()

@@ -67,6 +67,15 @@ struct CapabilitySnapshot
 class HostCapabilityResults final : public ipcapture::IIPCapabilityResults
 {
 public:
+    // What every write throws after it was kept; the module must catch anything its host throws.
+    enum class WriteFault
+    {
+        None,
+        ThrowStdException,
+        // Not derived from std::exception: only a catch-all stops it.
+        ThrowForeignObject,
+    };
+
     static constexpr std::uint32_t kHighestValueId = 27;
     static constexpr std::int32_t kConnectionItemCount = 4;
     // The named items the driver's Open gets back as extra parameters of the same index.
@@ -92,6 +101,7 @@ public:
     // thread still writing after that is a misuse.
     void Seal();
     bool IsSealed() const;
+    void SetWriteFault(WriteFault fault);
     // Keeps the most recent `limit` entries of the write journal; unbounded by default.
     void SetWriteLimit(std::size_t limit);
 
@@ -133,10 +143,13 @@ private:
     // Under the lock: journals the write and reports a write after Seal().
     void Journal(std::string write, std::vector<std::string>& misuses);
     void ReportAll(const std::vector<std::string>& misuses) const;
+    // Outside the lock, at the end of every write.
+    void ThrowIfFaulted() const;
 
     const std::shared_ptr<MisuseMonitor> misuse_;
     mutable std::mutex mutex_;
     bool sealed_ = false;
+    WriteFault fault_ = WriteFault::None;
     std::map<std::uint32_t, std::uint32_t> values_;
     std::optional<std::string> deviceName_;
     std::map<std::int32_t, CapabilityItemRecord> connectionItems_;

@@ -1,6 +1,5 @@
 #include "http/capability_query_module.h"
 
-#include <exception>
 #include <string_view>
 #include <utility>
 
@@ -62,17 +61,15 @@ std::int32_t CCapabilityQueryModule::Start(const char* address, std::uint16_t po
             return 0;
 
         TSmartPtr<CBaseCameraProperties> properties(CreateCameraProperties());
+        const bool created = static_cast<bool>(properties);
         {
             std::lock_guard shared(m_sharedLock);
             std::swap(m_properties, properties);
         }
         // The object held before, if any, goes here, outside the lock.
         properties.Release();
-        {
-            std::lock_guard shared(m_sharedLock);
-            if (!m_properties)
-                return 0;
-        }
+        if (!created)
+            return 0;
         m_thread = platform::CreateModuleThread(QueryThreadEntry, this, &m_threadId);
         return IsHeld(m_thread) ? 1 : 0;
     }

@@ -226,6 +226,12 @@ TEST_P(FullProbe, ReportsWhatTheCameraIsAndCanStream)
     };
     texts.insert(expected.streamTexts.begin(), expected.streamTexts.end());
     EXPECT_EQ(NamedTexts(), texts);
+
+    // One query per module: a new probe needs a new module.
+    const std::size_t requests = camera->Requests().size();
+    EXPECT_EQ(query->Start("127.0.0.1", camera->HttpPort(), "admin", "secret", &results), 0);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(camera->Requests().size(), requests);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -387,6 +393,34 @@ INSTANTIATE_TEST_SUITE_P(
                     0,
                     {"Failed to start capability fetching thread. Device address is invalid!"}}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+class ThrowingHost : public DeviceSearch,
+                     public ::testing::WithParamInterface<hostkit::HostCapabilityResults::WriteFault>
+{
+};
+
+// An exception out of the host's container ends the query like any other failure: the host hears of it.
+TEST_P(ThrowingHost, ContainerGetsAFailedQueryWithCode3)
+{
+    StartCamera();
+    results.SetWriteFault(GetParam());
+    StartProbe();
+    const hostkit::QueryOutcome outcome = AwaitOutcome();
+    EXPECT_EQ(outcome.kind, hostkit::QueryOutcome::Kind::Failed);
+    EXPECT_EQ(outcome.code, 3);
+    EXPECT_THAT(outcome.message,
+                Optional(std::string("Failed to start capability fetching thread. Internal error occurs")));
+}
+
+INSTANTIATE_TEST_SUITE_P(DeviceSearch, ThrowingHost,
+                         ::testing::Values(hostkit::HostCapabilityResults::WriteFault::ThrowStdException,
+                                           hostkit::HostCapabilityResults::WriteFault::ThrowForeignObject),
+                         [](const auto& info)
+                         {
+                             return info.param == hostkit::HostCapabilityResults::WriteFault::ThrowStdException
+                                        ? "StdException"
+                                        : "ForeignObject";
+                         });
 
 struct TerminateCase
 {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "hostkit/host_capability_query_sink.h"
 #include "hostkit/host_capability_results.h"
@@ -233,9 +235,12 @@ TEST_F(CapabilityQueryModuleTest, AHungQueryIsTerminatedAfterTheStopWait)
 
 TEST(CapabilityQueryModule, TheHostMayDeleteTheModuleFromInsideItsCallback)
 {
+    // With the module gone nothing joins the query thread, which may still be returning through the sink
+    // when the outcome is seen, and a detached thread's end orders nothing: the sinks are never destroyed.
+    static auto* const keptSinks = new std::vector<std::unique_ptr<HostCapabilityQuerySink>>;
     for (const bool succeeds : {true, false})
     {
-        HostCapabilityQuerySink sink;
+        HostCapabilityQuerySink& sink = *keptSinks->emplace_back(std::make_unique<HostCapabilityQuerySink>());
         HostCapabilityResults results;
         auto* module = new ScriptedModule(&sink, succeeds ? Script{} : Script::Fails(2));
         sink.SetOutcomeHook([&](const QueryOutcome&) { delete module; });

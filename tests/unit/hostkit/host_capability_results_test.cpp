@@ -1,6 +1,7 @@
 #include "hostkit/host_capability_results.h"
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,6 +136,16 @@ TEST_F(HostCapabilityResultsTest, RepeatsAndReservedSlotsAreReported)
                 ElementsAre(HasSubstr("already listed"), HasSubstr("already listed"), HasSubstr("slot 4"),
                             HasSubstr("slot 7"), HasSubstr("IIPCapabilityItem slot 2")));
     EXPECT_THAT(results_.Snapshot().resolutions, SizeIs(2));
+}
+
+TEST_F(HostCapabilityResultsTest, InjectedFaultThrowsAfterTheWriteWasKept)
+{
+    results_.SetWriteFault(HostCapabilityResults::WriteFault::ThrowStdException);
+    EXPECT_THROW(results_.GetNamedItem(1)->SetName("Video standard"), std::runtime_error);
+    results_.SetWriteFault(HostCapabilityResults::WriteFault::None);
+    results_.GetNamedItem(1)->SetText("1");
+    EXPECT_THAT(results_.DeviceDetailTexts(), ElementsAre(std::pair(1, std::string("1"))));
+    EXPECT_THAT(misuse_->Misuses(), IsEmpty());
 }
 
 TEST_F(HostCapabilityResultsTest, WritesAfterTheOutcomeAreReported)
