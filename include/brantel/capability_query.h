@@ -16,12 +16,12 @@ class IIPCapabilityItem
 public:
     virtual ~IIPCapabilityItem() = default;
     // `text` is valid only during the call.
-    virtual bool SetText(const char* text) = 0;        // 1
-    virtual void ReservedSlot2() = 0;                  // 2 (host's)
-    virtual void ReservedSlot3() = 0;                  // 3 (host's)
-    virtual bool SetFlag(std::int32_t flag) = 0;       // 4: 1 text, 0 number
-    virtual bool SetName(const char* name) = 0;        // 5
-    virtual bool SetEditable(std::int32_t value) = 0;  // 6
+    virtual bool SetText(const char* text) = 0;       // 1
+    virtual void ReservedSlot2() = 0;                 // 2 (host's)
+    virtual void ReservedSlot3() = 0;                 // 3 (host's)
+    virtual bool SetFlag(std::int32_t flag) = 0;      // 4: 1 text, 0 number
+    virtual bool SetName(const char* name) = 0;       // 5
+    virtual bool SetEditable(std::int32_t value) = 0; // 6
 };
 
 class IIPResolutionList
@@ -45,8 +45,8 @@ class IIPCapabilityResults
 {
 public:
     virtual ~IIPCapabilityResults() = default;
-    virtual bool SetValue(std::uint32_t id, std::uint32_t value) = 0;    // 1
-    virtual bool SetDeviceName(const char* name) = 0;                    // 2
+    virtual bool SetValue(std::uint32_t id, std::uint32_t value) = 0;     // 1
+    virtual bool SetDeviceName(const char* name) = 0;                     // 2
     virtual IIPCapabilityItem* GetConnectionItem(std::int32_t index) = 0; // 3
     virtual void ReservedSlot4() = 0;                                     // 4 (host's)
     virtual IIPCapabilityItem* GetNamedItem(std::int32_t id) = 0;         // 5
@@ -60,7 +60,7 @@ class IIPCapabilityQuerySink
 {
 public:
     virtual ~IIPCapabilityQuerySink() = default;
-    virtual void ReservedSlot1() = 0;  // 1 (host's)
+    virtual void ReservedSlot1() = 0;    // 1 (host's)
     virtual void OnQueryCompleted() = 0; // 2: the result container is filled
     // `message` is valid only during the call. Codes: 0 address unusable or not this camera family,
     // 1 login failed, 2 device offline or unreachable, 3 any other failure.

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "http/device_detail_texts.h"
-#include "rtsp/text_utils.h"
+#include "core/device_detail_texts.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {

@@ -11,9 +11,9 @@
 
 #include <brantel/capability_query.h>
 
-#include "driver/device_info.h"
+#include "core/device_capabilities.h"
+#include "core/device_info.h"
 #include "http/camera_answer_readers.h"
-#include "http/device_capabilities.h"
 #include "runtime/event.h"
 
 namespace kestrav

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "rtsp/text_utils.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {

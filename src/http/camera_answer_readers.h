@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "http/device_capabilities.h"
+#include "core/device_capabilities.h"
 
 namespace kestrav
 {

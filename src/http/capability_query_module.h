@@ -9,7 +9,7 @@
 
 #include <brantel/capability_query.h>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "http/base_camera_properties.h"
 #include "platform/thread.h"
 #include "runtime/recursive_lock.h"

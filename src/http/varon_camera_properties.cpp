@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "http/device_detail_texts.h"
+#include "core/configuration.h"
+#include "core/device_detail_texts.h"
 #include "http/http_utils.h"
-#include "runtime/configuration.h"
 
 namespace kestrav
 {

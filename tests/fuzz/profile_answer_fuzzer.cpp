@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/stream_capability_text.h"
 #include "http/camera_answer_readers.h"
-#include "http/stream_capability_text.h"
 
 namespace
 {
