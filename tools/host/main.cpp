@@ -6,6 +6,7 @@
 
 #include "tools/host/command_line.h"
 #include "tools/host/console.h"
+#include "tools/host/io_command.h"
 #include "tools/host/posix_system.h"
 #include "tools/host/record_command.h"
 #include "tools/host/summary.h"
@@ -35,7 +36,10 @@ int main(int argc, char** argv)
         posix::InstallInterruptHandler();
         Console console(std::cout, std::cerr,
                         posix::StdoutIsTerminal() ? Console::Mode::Terminal : Console::Mode::Plain);
-        return RunRecord(command.record, console, [] { return posix::InterruptRequested(); });
+        const auto interrupted = [] { return posix::InterruptRequested(); };
+        if (command.kind == Command::Kind::Io)
+            return RunIo(command.io, console, interrupted);
+        return RunRecord(command.record, console, interrupted);
     }
     catch (const std::exception& error)
     {
