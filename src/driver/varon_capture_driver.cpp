@@ -5,6 +5,7 @@
 #include "channels/h264_channel_rtsp.h"
 #include "channels/jpeg_channel_rtsp.h"
 #include "io/digital_io.h"
+#include "io/varon_motion_channel.h"
 #include "ptz/varon_ptz_handler.h"
 
 namespace kestrav
@@ -60,9 +61,10 @@ ICameraChannel* CVaronIPCaptureDriver::CreateVideoChannel(std::uint32_t channel,
     return nullptr;
 }
 
-IMotionChannel* CVaronIPCaptureDriver::CreateMotionChannel(std::uint32_t, ipcapture::IIPFrameSink*)
+IMotionChannel* CVaronIPCaptureDriver::CreateMotionChannel(std::uint32_t channel, ipcapture::IIPFrameSink* sink)
 {
-    // The motion channel is not part of the module yet.
-    return nullptr;
+    if (sink == nullptr)
+        return nullptr;
+    return new (std::nothrow) CVaronMotionChannel(static_cast<std::int32_t>(channel), this, sink);
 }
 }

@@ -97,9 +97,9 @@ bool CIPVideoCapture::StartInPlace(std::uint32_t channel, std::uint32_t place, i
     MotionPtr motion;
     if (started && isChannelStart && params->GetRecordingSettings()->GetMotionDetection() != 0)
     {
+        // Asked for and not there is a failed start: the host would wait for motion records in vain.
         motion.reset(m_creator->CreateMotionChannel(channel, sink));
-        if (motion != nullptr)
-            started = motion->Start();
+        started = motion != nullptr && motion->Start();
     }
     // Kept also when the start failed, so that the next stop releases it.
     Store(channel, place, std::move(stream), std::move(motion), isChannelStart);

@@ -15,6 +15,10 @@ Control endpoints (no authentication, never logged):
   /camsim/log[?clear=1]            the request log as a JSON array (clear empties it)
   /camsim/misbehave?path=P&action=A[&...]   add a rule (see Misbehaviour); ?clear=1 removes all
   /camsim/alarm?motion=0|1&input=0|1        change the alarm state; open alarm streams push a part
+  /camsim/alarmstream?boundary=trailing|leading&split=N&split_delay_ms=D&heartbeat=S&transfer=length|chunked|close
+                     &spaces=0|1&silent=0|1&end=1
+                                   how alarm streams write (kept until changed; see AlarmStyle); end=1 ends
+                                   every open alarm stream now
   /camsim/answer?path=/server|/getprofile&text=T   replace the answer of /server or /getprofile
   /camsim/auth?schemes=digest,basic&user=U&password=W&bad=401|403   change the authentication
   /camsim/state                    the camera's state as JSON
@@ -211,6 +215,54 @@ class Authenticator:
         return hmac.compare_digest(expected, fields.get("response", ""))
 
 
+class AlarmStyle:
+    """How the alarm stream writes its parts, steered per test through /camsim/alarmstream.
+
+    boundary  "trailing": each part is followed at once by the next boundary (the first also has one in
+              front); "leading": each part goes out behind its own boundary and the next boundary comes
+              only with the next event.
+    split     0 writes each event at once; N writes its first N bytes, waits split_delay_ms, then the rest.
+    heartbeat seconds between repeats of the current part; None keeps --alarm-interval, 0 sends none.
+    transfer  None keeps the body framing of a misbehaviour rule (chunked) or the default (unframed, closed
+              at its end); "chunked" or "close" force one.
+    spaces    writes "MotionDetect = 1".
+    silent    writes no part at all (new streams send their head only; open ones stop writing).
+    """
+
+    FIELDS = ("boundary", "split", "split_delay_ms", "heartbeat", "transfer", "spaces", "silent")
+
+    def __init__(self):
+        self.boundary = "trailing"
+        self.split = 0
+        self.split_delay_ms = 100
+        self.heartbeat = None
+        self.transfer = None
+        self.spaces = False
+        self.silent = False
+
+    def update(self, query):
+        for key, value in query.items():
+            if key == "boundary":
+                if value not in ("trailing", "leading"):
+                    raise ValueError(f"unknown boundary {value!r}")
+                self.boundary = value
+            elif key in ("split", "split_delay_ms"):
+                number = to_int(value)
+                if number is None or number < 0:
+                    raise ValueError(f"{key} needs a count")
+                setattr(self, key, number)
+            elif key == "heartbeat":
+                self.heartbeat = float(value)
+            elif key == "transfer":
+                if value not in ("length", "chunked", "close"):
+                    raise ValueError(f"unknown transfer {value!r}")
+                self.transfer = None if value == "length" else value
+            elif key in ("spaces", "silent"):
+                setattr(self, key, value not in ("0", ""))
+            elif key != "end":
+                raise ValueError(f"unknown alarm stream field {key!r}")
+
+
 class CameraState:
     """What the camera remembers between requests; every field is guarded by `lock`."""
 
@@ -220,6 +272,9 @@ class CameraState:
         self.motion = 0
         self.alarm_input = 0
         self.alarm_sequence = 0
+        self.alarm_style = AlarmStyle()
+        # Raised by /camsim/alarmstream?end=1: every alarm stream opened before ends.
+        self.alarm_ends = 0
         self.ptz = {"pan": 0, "tilt": 0, "zoom": 0, "moving": False, "stops": 0, "camid": 0}
         self.lens = {"autofocus": None, "autoiris": None, "focus": 0, "iris": 0}
         self.presets = {}  # camera id -> sorted preset numbers
@@ -242,10 +297,17 @@ class CameraState:
             }
 
     def alarm_part(self):
-        body = f"MotionDetect={self.motion}\r\nAlarmInputDetect={self.alarm_input}\r\n"
-        # Each part is followed at once by the next boundary, so a reader can tell it is complete.
-        return (f"Content-Type: text/plain\r\nContent-Length: {len(body)}\r\n\r\n{body}\r\n"
-                f"--{ALARM_BOUNDARY}\r\n")
+        equals = " = " if self.alarm_style.spaces else "="
+        body = f"MotionDetect{equals}{self.motion}\r\nAlarmInputDetect={self.alarm_input}\r\n"
+        return f"Content-Type: text/plain\r\nContent-Length: {len(body)}\r\n\r\n{body}\r\n"
+
+    def alarm_event(self, first):
+        """The bytes of one event of the alarm stream, in the current style."""
+        boundary = f"--{ALARM_BOUNDARY}\r\n"
+        if self.alarm_style.boundary == "leading":
+            return boundary + self.alarm_part()
+        # Trailing: the next boundary follows at once, so a reader can tell the part is complete.
+        return (boundary if first else "") + self.alarm_part() + boundary
 
 
 def make_certificate(path, addresses):
@@ -555,10 +617,13 @@ class HttpCamera:
             stall(handler, plan.stall_before)
             handler.close_connection = True
             return
+        with state.lock:
+            style = state.alarm_style
+            chunked = (style.transfer or plan.transfer) == "chunked"
+            ends_seen = state.alarm_ends
         handler.send_response(200)
         handler.send_header("Content-Type", f"multipart/x-mixed-replace; boundary={ALARM_BOUNDARY}")
         handler.send_header("Cache-Control", "no-cache")
-        chunked = plan.transfer == "chunked"
         if chunked:
             handler.send_header("Transfer-Encoding", "chunked")
         else:
@@ -567,28 +632,38 @@ class HttpCamera:
         handler.close_connection = True
         if plan.stall_after and not stall(handler, plan.stall_after):
             return
-        heartbeat = self.options.alarm_interval
         ends = time.monotonic() + self.options.alarm_stream_seconds if self.options.alarm_stream_seconds else None
-        with state.lock:
-            sequence = state.alarm_sequence
-            # One write, so that a reader's first read holds the whole first part.
-            first = f"--{ALARM_BOUNDARY}\r\n" + state.alarm_part()
+        sequence = None
+        last_push = time.monotonic()
+        first = True
         try:
-            write_piece(handler, first.encode(), chunked)
-            last_push = time.monotonic()
             while ends is None or time.monotonic() < ends:
-                readable, _, _ = select.select([handler.connection], [], [], 0.1)
-                if readable and not client_still_there(handler):
-                    return
                 with state.lock:
+                    if state.alarm_ends != ends_seen:
+                        break
+                    heartbeat = self.options.alarm_interval if style.heartbeat is None else style.heartbeat
                     changed = state.alarm_sequence != sequence
                     due = heartbeat > 0 and time.monotonic() - last_push >= heartbeat
-                    if not (changed or due):
-                        continue
-                    sequence = state.alarm_sequence
-                    part = state.alarm_part()
-                write_piece(handler, part.encode(), chunked)
-                last_push = time.monotonic()
+                    event = None
+                    if (changed or due) and not style.silent:
+                        sequence = state.alarm_sequence
+                        event = state.alarm_event(first).encode()
+                        split, delay = style.split, style.split_delay_ms
+                if event is not None:
+                    # The first event goes out at once; a split one in two writes with a pause between.
+                    if 0 < split < len(event):
+                        write_piece(handler, event[:split], chunked)
+                        handler.wfile.flush()
+                        time.sleep(delay / 1000)
+                        write_piece(handler, event[split:], chunked)
+                    else:
+                        write_piece(handler, event, chunked)
+                    handler.wfile.flush()
+                    first = False
+                    last_push = time.monotonic()
+                readable, _, _ = select.select([handler.connection], [], [], 0.05)
+                if readable and not client_still_there(handler):
+                    return
             if chunked:
                 handler.wfile.write(b"0\r\n\r\n")
         except (OSError, ValueError):
@@ -624,6 +699,11 @@ class HttpCamera:
                 if "input" in query:
                     self.state.alarm_input = 1 if query["input"] not in ("0", "") else 0
                 self.state.alarm_sequence += 1
+        elif path == "/camsim/alarmstream":
+            with self.state.lock:
+                self.state.alarm_style.update(query)
+                if query.get("end") not in (None, "0", ""):
+                    self.state.alarm_ends += 1
         elif path == "/camsim/answer":
             if query.get("path") not in self.answers or "text" not in query:
                 raise ValueError("path must be /server or /getprofile, with text")

@@ -249,11 +249,60 @@ ProbeOptions ParseProbe(const std::vector<std::string>& arguments, bool& help)
     return options;
 }
 
+// The device options of every command; they fill `device` once the whole line is read.
+class DeviceArguments
+{
+public:
+    // False when the option is none of them.
+    bool Read(const std::string& option, ArgumentCursor& cursor, std::optional<std::filesystem::path>& modulePath,
+              DeviceOptions& device)
+    {
+        if (option == "--module")
+            modulePath = cursor.Value(option);
+        else if (option == "--address")
+            device.address = cursor.Value(option);
+        else if (option == "--port")
+            device.port = static_cast<std::uint16_t>(ReadUnsigned(cursor.Value(option), 1, 65535, option));
+        else if (option == "--user")
+            device.user = cursor.Value(option);
+        else if (option == "--password")
+            device.password = cursor.Value(option);
+        else if (option == "--model")
+            device.model = cursor.Value(option);
+        else if (option == "--param")
+        {
+            auto [index, value] = ReadParamAssignment(cursor.Value(option), option);
+            lineParams_.insert_or_assign(index, std::move(value));
+        }
+        else if (option == "--params-file")
+        {
+            for (auto& [index, value] : ReadParamsFile(cursor.Value(option)))
+                fileParams_.insert_or_assign(index, std::move(value));
+        }
+        else
+            return false;
+        return true;
+    }
+
+    void Finish(DeviceOptions& device)
+    {
+        if (device.address.empty())
+            throw UsageError("--address must not be empty");
+        // A --param wins over a params file wherever it stands on the line.
+        device.extraParams = std::move(fileParams_);
+        for (auto& [index, value] : lineParams_)
+            device.extraParams.insert_or_assign(index, std::move(value));
+    }
+
+private:
+    std::map<int, std::string> fileParams_;
+    std::map<int, std::string> lineParams_;
+};
+
 RecordOptions ParseRecord(const std::vector<std::string>& arguments, bool& help)
 {
     RecordOptions options;
-    std::map<int, std::string> fileParams;
-    std::map<int, std::string> lineParams;
+    DeviceArguments device;
     ArgumentCursor cursor(arguments, 1);
     while (!cursor.Done())
     {
@@ -264,29 +313,9 @@ RecordOptions ParseRecord(const std::vector<std::string>& arguments, bool& help)
             help = true;
             return options;
         }
-        if (option == "--module")
-            options.modulePath = cursor.Value(option);
-        else if (option == "--address")
-            options.device.address = cursor.Value(option);
-        else if (option == "--port")
-            options.device.port = static_cast<std::uint16_t>(ReadUnsigned(cursor.Value(option), 1, 65535, option));
-        else if (option == "--user")
-            options.device.user = cursor.Value(option);
-        else if (option == "--password")
-            options.device.password = cursor.Value(option);
-        else if (option == "--model")
-            options.device.model = cursor.Value(option);
-        else if (option == "--param")
-        {
-            auto [index, value] = ReadParamAssignment(cursor.Value(option), option);
-            lineParams.insert_or_assign(index, std::move(value));
-        }
-        else if (option == "--params-file")
-        {
-            for (auto& [index, value] : ReadParamsFile(cursor.Value(option)))
-                fileParams.insert_or_assign(index, std::move(value));
-        }
-        else if (option == "--stream")
+        if (device.Read(option, cursor, options.modulePath, options.device))
+            continue;
+        if (option == "--stream")
             options.streams.push_back(ParseStreamRequest(cursor.Value(option)));
         else if (option == "--out")
             options.outDirectory = cursor.Value(option);
@@ -299,20 +328,71 @@ RecordOptions ParseRecord(const std::vector<std::string>& arguments, bool& help)
             cursor.NoValue(option);
             options.jpegFiles = true;
         }
+        else if (option == "--motion")
+        {
+            cursor.NoValue(option);
+            options.motion = true;
+        }
         else
             throw UsageError("unknown option '" + option + "' for record");
     }
-    if (options.device.address.empty())
-        throw UsageError("--address must not be empty");
+    device.Finish(options.device);
     if (options.outDirectory.empty())
         throw UsageError("--out must not be empty");
     CheckStreams(options.streams);
-    // A --param wins over a params file wherever it stands on the line.
-    options.device.extraParams = std::move(fileParams);
-    for (auto& [index, value] : lineParams)
-        options.device.extraParams.insert_or_assign(index, std::move(value));
     return options;
 }
+
+IoOptions ParseIo(const std::vector<std::string>& arguments, bool& help)
+{
+    IoOptions options;
+    DeviceArguments device;
+    ArgumentCursor cursor(arguments, 1);
+    while (!cursor.Done())
+    {
+        const std::string option = cursor.NextOption();
+        if (option == "--help" || option == "-h")
+        {
+            cursor.NoValue(option);
+            help = true;
+            return options;
+        }
+        if (device.Read(option, cursor, options.modulePath, options.device))
+            continue;
+        if (option == "--relay")
+            options.relays.push_back(ParseRelayCommand(cursor.Value(option)));
+        else if (option == "--watch")
+            options.watchSeconds = ReadSeconds(cursor.Value(option), option);
+        else if (option == "--inputs")
+            options.inputs = ReadUnsigned(cursor.Value(option), 0, 16, option);
+        else if (option == "--outputs")
+            options.outputs = ReadUnsigned(cursor.Value(option), 0, 16, option);
+        else
+            throw UsageError("unknown option '" + option + "' for io");
+    }
+    device.Finish(options.device);
+    for (const RelayCommand& relay : options.relays)
+    {
+        if (relay.relay > options.outputs)
+            throw UsageError("relay " + std::to_string(relay.relay) + " is beyond the " +
+                             std::to_string(options.outputs) + " output(s) of --outputs");
+    }
+    return options;
+}
+}
+
+RelayCommand ParseRelayCommand(std::string_view text)
+{
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos)
+        throw UsageError("--relay needs N=on or N=off, not '" + std::string(text) + "'");
+    RelayCommand command;
+    command.relay = ReadUnsigned(text.substr(0, equals), 1, 16, "--relay");
+    const std::string_view state = text.substr(equals + 1);
+    if (state != "on" && state != "off")
+        throw UsageError("--relay state must be on or off, not '" + std::string(state) + "'");
+    command.on = state == "on";
+    return command;
 }
 
 std::int32_t CodecCode(StreamCodec codec)
@@ -395,17 +475,20 @@ Command ParseCommandLine(const std::vector<std::string>& arguments)
     if (name == "record")
     {
         command.record = ParseRecord(arguments, help);
-        command.kind = Command::Kind::Record;
+        command.kind = help ? Command::Kind::Help : Command::Kind::Record;
     }
     else if (name == "probe")
     {
         command.probe = ParseProbe(arguments, help);
-        command.kind = Command::Kind::Probe;
+        command.kind = help ? Command::Kind::Help : Command::Kind::Probe;
+    }
+    else if (name == "io")
+    {
+        command.io = ParseIo(arguments, help);
+        command.kind = help ? Command::Kind::Help : Command::Kind::Io;
     }
     else
         throw UsageError("unknown command '" + name + "'");
-    if (help)
-        command.kind = Command::Kind::Help;
     return command;
 }
 
@@ -428,12 +511,14 @@ std::string FormatParamsText(const std::map<int, std::string>& params, const std
 std::string UsageText()
 {
     return R"usage(usage: brantel-host probe [OPTIONS]
-       brantel-host record [OPTIONS] --stream STREAM [--stream STREAM ...]
+       brantel-host record [OPTIONS] --stream STREAM [--stream STREAM ...] [--motion]
+       brantel-host io [DEVICE OPTIONS] [--relay N=on|off ...] [--watch SECONDS]
        brantel-host --help
 
 Loads libBrantelIPCapture.so as a recording server does. probe searches a camera as a host does when an
-operator adds one: prints what it is and can do and writes the device details that record then takes
-with --params-file. record opens one camera and records its streams.
+operator adds one: prints what it is and can do and writes the device details that record and io then take
+with --params-file. record opens one camera and records its streams; io switches its relays and prints its
+alarm input's changes.
 
 probe:
   --module PATH, --address HOST, --port N, --user NAME, --password TEXT   as for record
@@ -444,9 +529,7 @@ probe:
   3 the module could not be loaded or has no device search, or FILE could not be written;
   4 the module misused a host object.
 
-record:
-
-Device:
+Device (record, io):
   --module PATH          the module to load (default: beside this program, else the one of its build tree)
   --address HOST         camera address (default 127.0.0.1)
   --port N               camera HTTP port (default 80)
@@ -466,11 +549,18 @@ Output:
   --jpeg-files           one file per JPEG picture instead: <stream>/000001.jpg ...
   --duration SECONDS     stop after this long (default: at Ctrl-C)
   --status-interval S    seconds between status lines (default 1 on a terminal, 5 otherwise)
+  --motion               start each channel's main stream with motion detection and print its motion
+                         records as they arrive; the summary counts them
+IO (io):
+  --inputs N, --outputs N  the device's alarm inputs and relay outputs (default 1 and 1)
+  --relay N=on|off       switch relay N (from 1) after all relays were switched off at start; repeatable
+  --watch SECONDS        print input changes for this long (default: until the relay commands went out)
 
 Exit status: 0 every requested stream received frames and every file was written completely;
   1 some requested stream received no frame; 2 usage error; 3 the module could not be loaded or
   opened, an output could not be created, or a file could not be written completely; 4 the module
-  misused a host object (reported as MISUSE lines).
+  misused a host object (reported as MISUSE lines). For io: 0 the IO started and every relay command was
+  taken; 3 the module could not be loaded or opened or the IO not started, or a relay command was refused.
 )usage";
 }
 }

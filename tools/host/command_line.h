@@ -82,6 +82,27 @@ struct RecordOptions
     bool jpegFiles = false;
     // None: once a second on a terminal, every 5 s otherwise.
     std::optional<double> statusIntervalSeconds;
+    // The main stream of each channel is started with motion detection and its motion records are printed.
+    bool motion = false;
+};
+
+// One --relay: relay numbers start at 1, as the camera counts them.
+struct RelayCommand
+{
+    std::uint32_t relay = 1;
+    bool on = false;
+};
+
+struct IoOptions
+{
+    std::optional<std::filesystem::path> modulePath;
+    DeviceOptions device;
+    // What the host's device model reports.
+    std::uint32_t inputs = 1;
+    std::uint32_t outputs = 1;
+    std::vector<RelayCommand> relays;
+    // How long input changes are printed; none: long enough for the relay commands to go out.
+    std::optional<double> watchSeconds;
 };
 
 struct ProbeOptions
@@ -106,10 +127,12 @@ struct Command
         Help,
         Record,
         Probe,
+        Io,
     };
     Kind kind = Kind::Help;
     RecordOptions record;
     ProbeOptions probe;
+    IoOptions io;
 };
 
 // The arguments after the program name. Throws UsageError.
@@ -119,6 +142,9 @@ std::string UsageText();
 // One --stream value: an optional codec first ("h264" or "jpeg"), then key=value items separated
 // by commas: codec, channel, kind (main|live|remote), size (WxH), width, height, fps, quality.
 StreamRequest ParseStreamRequest(std::string_view text);
+
+// One --relay value: "N=on" or "N=off" with N from 1.
+RelayCommand ParseRelayCommand(std::string_view text);
 
 // Lines "N=VALUE" (N from 1 to 6); blank lines and lines starting with '#' are skipped. The value
 // is everything after the first '=', kept as written (it may hold spaces, '#' and '='), without

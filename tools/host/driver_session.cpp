@@ -75,6 +75,26 @@ bool DriverSession::StartStream(const StreamRequest& stream, ipcapture::IIPFrame
     return capture_->StartStream(stream.channel, static_cast<std::uint32_t>(stream.kind), &sink, &params);
 }
 
+bool DriverSession::StartChannel(const StreamRequest& stream, ipcapture::IIPFrameSink& sink,
+                                 ipcapture::IIPChannelParams& params)
+{
+    if (capture_ == nullptr)
+        return false;
+    return capture_->StartChannel(stream.channel, &sink, &params);
+}
+
+bool DriverSession::StopChannel(std::uint32_t channel)
+{
+    if (capture_ == nullptr)
+        return false;
+    return capture_->StopChannel(channel);
+}
+
+ICaptureIOApi* DriverSession::CaptureIO()
+{
+    return driver_ != nullptr ? driver_->GetCaptureIO() : nullptr;
+}
+
 bool DriverSession::StopStream(const StreamRequest& stream)
 {
     if (capture_ == nullptr)

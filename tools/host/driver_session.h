@@ -6,6 +6,7 @@
 #include <string>
 
 #include <brantel/capture_driver.h>
+#include <brantel/capture_io.h>
 #include <brantel/channel_params.h>
 #include <brantel/media.h>
 #include <brantel/video_capture.h>
@@ -39,8 +40,15 @@ public:
     bool Open(std::string& error);
     // False when the capture object refuses the stream (or the session is not open).
     bool StartStream(const StreamRequest& stream, ipcapture::IIPFrameSink& sink, ipcapture::IIPChannelParams& params);
+    // The main stream the way StartChannel starts it: with the privacy masks and, when the parameters ask
+    // for it, motion detection, whose records reach the same sink.
+    bool StartChannel(const StreamRequest& stream, ipcapture::IIPFrameSink& sink, ipcapture::IIPChannelParams& params);
     // True when a stream was running in that place.
     bool StopStream(const StreamRequest& stream);
+    // Every stream of the channel and its motion channel.
+    bool StopChannel(std::uint32_t channel);
+    // The driver's digital IO; null when the session is not open.
+    ICaptureIOApi* CaptureIO();
     // Closes the driver (which stops every stream) and deletes it through the module. Safe to repeat.
     void Close();
 

@@ -6,6 +6,7 @@
 
 #include "tools/host/command_line.h"
 #include "tools/host/console.h"
+#include "tools/host/io_command.h"
 #include "tools/host/posix_system.h"
 #include "tools/host/probe_command.h"
 #include "tools/host/record_command.h"
@@ -39,6 +40,8 @@ int main(int argc, char** argv)
         const auto interrupted = [] { return posix::InterruptRequested(); };
         if (command.kind == Command::Kind::Probe)
             return RunProbe(command.probe, console, interrupted);
+        if (command.kind == Command::Kind::Io)
+            return RunIo(command.io, console, interrupted);
         return RunRecord(command.record, console, interrupted);
     }
     catch (const std::exception& error)

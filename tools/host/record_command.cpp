@@ -75,13 +75,25 @@ bool MakeRecorders(const RecordOptions& options, hostkit::HostKit& kit, Console&
     return true;
 }
 
-void StartStreams(DriverSession& session, Recorders& recorders, Console& console)
+bool WithMotion(const RecordOptions& options, const StreamRequest& stream)
+{
+    return options.motion && stream.kind == StreamKind::Main;
+}
+
+void StartStreams(const RecordOptions& options, DriverSession& session, Recorders& recorders, Console& console)
 {
     for (auto& recorder : recorders)
     {
-        // Every stream, the main one too, goes through StartStream: the bench asks for neither privacy masks nor
-        // motion detection, which only StartChannel adds.
-        const bool accepted = session.StartStream(recorder->Request(), recorder->Sink(), recorder->Params());
+        // Streams go through StartStream, which adds neither privacy masks nor motion detection; with --motion the
+        // main ones go through StartChannel, which adds the motion channel.
+        bool accepted = false;
+        if (WithMotion(options, recorder->Request()))
+        {
+            recorder->SetMotionWanted();
+            accepted = session.StartChannel(recorder->Request(), recorder->Sink(), recorder->Params());
+        }
+        else
+            accepted = session.StartStream(recorder->Request(), recorder->Sink(), recorder->Params());
         recorder->SetStartAccepted(accepted);
         if (!accepted)
             console.Line(recorder->Request().Name() + ": the capture object refused the stream start");
@@ -166,12 +178,15 @@ bool Record(const RecordOptions& options, StatusBoard& board, Console::Mode mode
     }
 }
 
-void StopStreams(DriverSession& session, Recorders& recorders)
+void StopStreams(const RecordOptions& options, DriverSession& session, Recorders& recorders)
 {
     // A refused start may still leave a channel in its place; the stop releases it.
     for (auto& recorder : recorders)
     {
-        session.StopStream(recorder->Request());
+        if (WithMotion(options, recorder->Request()))
+            session.StopChannel(recorder->Request().channel);
+        else
+            session.StopStream(recorder->Request());
         recorder->SetStopped();
     }
     session.Close();
@@ -204,13 +219,13 @@ int RunRecord(const RecordOptions& options, Console& console, const std::functio
                  module.Path().string() + ", " + std::to_string(session.ChannelCount()) + " video channel(s)");
 
     const Clock::time_point start = Clock::now();
-    StartStreams(session, recorders, console);
+    StartStreams(options, session, recorders, console);
     StatusBoard board(recorders, console, start, options.durationSeconds);
     RecordingOutcome outcome;
     if (AnyStarted(recorders))
         outcome.interrupted = Record(options, board, console.GetMode(), interrupted, start);
     outcome.recordedSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    StopStreams(session, recorders);
+    StopStreams(options, session, recorders);
     board.Show(Clock::now(), true);
     console.EndStatus();
 

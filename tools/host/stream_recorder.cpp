@@ -43,6 +43,12 @@ void StreamRecorder::SetStartAccepted(bool accepted)
     startAccepted_ = accepted;
 }
 
+void StreamRecorder::SetMotionWanted()
+{
+    motionWanted_ = true;
+    params_.Recording().SetMotionDetection(true);
+}
+
 void StreamRecorder::SetStopped()
 {
     stopped_ = true;
@@ -77,6 +83,8 @@ StreamResult StreamRecorder::Result() const
     result.droppedFrames = queue_.Dropped();
     result.writtenFrames = writtenFrames_;
     result.writtenBytes = writtenBytes_;
+    result.motionWanted = motionWanted_;
+    result.motionRecords = motionRecords_;
     if (writer_)
     {
         result.target = writer_->Target();
@@ -88,6 +96,11 @@ StreamResult StreamRecorder::Result() const
 // On the module's delivering thread: count, copy into the queue, return. No disk, no waiting.
 void StreamRecorder::OnFrame(const hostkit::DeliveredFrame& frame)
 {
+    if (frame.typeCode == ipcapture::kTypeCodeMotion)
+    {
+        OnMotionRecord(frame);
+        return;
+    }
     const SteadyTime now = std::chrono::steady_clock::now();
     FrameFacts facts;
     facts.bytes = frame.data.size();
@@ -108,6 +121,14 @@ void StreamRecorder::OnFrame(const hostkit::DeliveredFrame& frame)
     queued.startsDecoding = request_.codec == StreamCodec::Jpeg || facts.keyFrame;
     if (queue_.Push(std::move(queued)) == FrameQueue::PushResult::DroppedFull)
         notify_(name_ + ": the disk does not keep up, frames dropped until the next key frame");
+}
+
+// A motion record is two bytes: 1, then 1 for motion or 0 for none. It is no video frame and goes to no file.
+void StreamRecorder::OnMotionRecord(const hostkit::DeliveredFrame& frame)
+{
+    ++motionRecords_;
+    const bool motion = frame.data.size() >= 2 && frame.data[1] != 0;
+    notify_(name_ + ": motion " + (motion ? "on" : "off"));
 }
 
 void StreamRecorder::OnSignalLost()

@@ -31,6 +31,9 @@ struct StreamResult
     std::uint64_t droppedFrames = 0;
     std::uint64_t writtenFrames = 0;
     std::uint64_t writtenBytes = 0;
+    // Started with motion detection; then its motion records are counted here, apart from the frames.
+    bool motionWanted = false;
+    std::uint64_t motionRecords = 0;
     std::filesystem::path target;
     std::string writeError;
 };
@@ -56,6 +59,8 @@ public:
     hostkit::HostChannelParams& Params() { return params_; }
 
     void SetStartAccepted(bool accepted);
+    // Before the start: the stream asks for motion detection.
+    void SetMotionWanted();
     void SetStopped();
     // Writes what is queued and closes the output; frames delivered afterwards are not kept.
     void Finish();
@@ -66,6 +71,7 @@ public:
 
 private:
     void OnFrame(const hostkit::DeliveredFrame& frame);
+    void OnMotionRecord(const hostkit::DeliveredFrame& frame);
     void OnSignalLost();
     void WriteFrames();
 
@@ -80,6 +86,8 @@ private:
     hostkit::HostChannelParams params_;
     std::atomic<bool> startAccepted_{false};
     std::atomic<bool> stopped_{false};
+    std::atomic<bool> motionWanted_{false};
+    std::atomic<std::uint64_t> motionRecords_{0};
     std::atomic<std::uint64_t> writtenFrames_{0};
     std::atomic<std::uint64_t> writtenBytes_{0};
     std::once_flag finished_;

@@ -46,6 +46,11 @@ void AppendDetails(std::vector<std::string>& lines, const StreamResult& stream)
         lines.push_back("    " + FrameCount(stream.droppedFrames) + " not written: the disk did not keep up");
     if (!stream.writeError.empty())
         lines.push_back("    write error: " + stream.writeError);
+    if (stream.motionWanted)
+    {
+        lines.push_back("    " + std::to_string(stream.motionRecords) +
+                        (stream.motionRecords == 1 ? " motion record" : " motion records"));
+    }
     if (counters.signalLostReports != 0)
         lines.push_back("    signal lost reported " + std::to_string(counters.signalLostReports) + " times");
 }

@@ -12,6 +12,7 @@
 #include <random>
 #include <sstream>
 
+#include "support/camsim_peer.h"
 #include "support/child_process.h"
 
 #ifndef BRANTEL_HOST_PROGRAM
@@ -160,6 +161,56 @@ TEST(HostBenchProgram, RecordsLiveH264AndJpegThatDecode)
         const int frames = std::atoi(probe.output.substr(expected.size() + 1).c_str());
         EXPECT_GE(frames, 5) << "a few seconds of video";
     }
+}
+
+// The camera's HTTP side alone, with two relays and its alarm input active.
+class HostBenchAlarms : public ::testing::Test
+{
+protected:
+    HostBenchAlarms() : camera(Options()) {}
+
+    static testing::CamsimOptions Options()
+    {
+        testing::CamsimOptions options;
+        options.extraArguments = {"--alarm-interval", "0", "--relays", "2"};
+        return options;
+    }
+
+    testing::CamsimPeer camera;
+    TemporaryDirectory directory;
+};
+
+TEST_F(HostBenchAlarms, IoSwitchesRelaysAndPrintsInputChanges)
+{
+    ASSERT_TRUE(camera.IsReady()) << camera.StartFailure();
+    ASSERT_TRUE(camera.Control("/camsim/alarm?input=1"));
+    const std::filesystem::path params = directory.Path() / "camera.params";
+    std::ofstream(params) << "3=00-11-22-33-44-55\n";
+
+    const ShellRun run =
+        RunShell(std::string(BRANTEL_HOST_PROGRAM) + " io --port " + std::to_string(camera.HttpPort()) +
+                     " --params-file " + Quoted(params.string()) + " --outputs 2 --relay 2=on --watch 1",
+                 directory.Path() / "io.txt");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("relay 2: on"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("input 1: active"), std::string::npos) << run.output;
+    const std::optional<std::string> state = camera.Control("/camsim/state");
+    ASSERT_TRUE(state);
+    EXPECT_NE(state->find("\"relays\": {\"1\": 0, \"2\": 1}"), std::string::npos) << *state;
+}
+
+// No RTSP side, so no video: the motion records still arrive, printed and counted.
+TEST_F(HostBenchAlarms, RecordWithMotionPrintsAndCountsMotionRecords)
+{
+    ASSERT_TRUE(camera.IsReady()) << camera.StartFailure();
+    const ShellRun run =
+        RunShell(std::string(BRANTEL_HOST_PROGRAM) + " record --port " + std::to_string(camera.HttpPort()) +
+                     " --stream h264 --motion --duration 2 --out " + Quoted((directory.Path() / "out").string()),
+                 directory.Path() / "record.txt");
+    EXPECT_EQ(run.status, 1) << "no video frames\n" << run.output;
+    EXPECT_NE(run.output.find("ch0-main-h264: motion on"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("ch0-main-h264: motion off"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("    2 motion records"), std::string::npos) << run.output;
 }
 
 TEST(HostBenchProgram, UsageErrorsAndAMissingModuleHaveTheirExitStatus)

@@ -191,6 +191,13 @@ TEST(HostBenchRecordCommand, MistakesAreUsageErrors)
         {{"record", "--stream", "h264", "--address", ""}, "--address"},
         // One place per stream kind of a channel: a second start would replace the first.
         {{"record", "--stream", "h264", "--stream", "jpeg,kind=main"}, "two streams ask for channel 0 main"},
+        {{"record", "--stream", "h264", "--motion=1"}, "takes no value"},
+        {{"io", "--relay", "1"}, "N=on or N=off"},
+        {{"io", "--relay", "0=on"}, "--relay"},
+        {{"io", "--relay", "1=maybe"}, "on or off"},
+        {{"io", "--relay", "2=on"}, "beyond the 1 output(s)"},
+        {{"io", "--watch", "0"}, "positive number of seconds"},
+        {{"io", "--stream", "h264"}, "unknown option '--stream' for io"},
     };
     for (const auto& [arguments, message] : cases)
     {
@@ -198,6 +205,28 @@ TEST(HostBenchRecordCommand, MistakesAreUsageErrors)
         const std::string error = UsageErrorOf(arguments);
         EXPECT_NE(error.find(message), std::string::npos) << "error: '" << error << "'";
     }
+}
+
+TEST(HostBenchIoCommand, ReadsTheDeviceTheRelaysInOrderAndTheWatch)
+{
+    const Command command =
+        ParseCommandLine({"io", "--address", "192.0.2.7", "--port", "8080", "--outputs", "2", "--relay", "2=on",
+                          "--relay=1=off", "--relay", "2=off", "--watch", "30", "--param", "3=00-11-22-33-44-55"});
+    ASSERT_EQ(command.kind, Command::Kind::Io);
+    const IoOptions& options = command.io;
+    EXPECT_EQ(options.device.address, "192.0.2.7");
+    EXPECT_EQ(options.device.port, 8080);
+    EXPECT_EQ(options.device.extraParams, (std::map<int, std::string>{{3, "00-11-22-33-44-55"}}));
+    EXPECT_EQ(options.inputs, 1u);
+    EXPECT_EQ(options.outputs, 2u);
+    ASSERT_EQ(options.relays.size(), 3u);
+    EXPECT_EQ(options.relays[0].relay, 2u);
+    EXPECT_TRUE(options.relays[0].on);
+    EXPECT_EQ(options.relays[1].relay, 1u);
+    EXPECT_FALSE(options.relays[1].on);
+    EXPECT_FALSE(options.relays[2].on);
+    EXPECT_DOUBLE_EQ(*options.watchSeconds, 30.0);
+    EXPECT_TRUE(ParseRecord({"--stream", "h264", "--motion"}).motion);
 }
 
 TEST(HostBenchRecordCommand, StreamsOfOtherChannelsOrKindsMayShareACodec)

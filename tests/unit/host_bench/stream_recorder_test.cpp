@@ -7,6 +7,7 @@
 
 #include "hostkit/host_media_allocator.h"
 #include "tools/host/stream_recorder.h"
+#include "tools/host/summary.h"
 
 namespace kestrav::hostbench
 {
@@ -156,6 +157,33 @@ TEST_F(HostBenchStreamRecorder, DeliveredFramesAreCountedAndWrittenInOrder)
     EXPECT_EQ(result.target, "/gated");
     EXPECT_TRUE(Logged("ch0-main-h264: first frame, 704x576"));
     EXPECT_EQ(allocator.GetOutstandingCount(), 0u);
+}
+
+// Motion records reach the same sink as the video; they are printed and counted, never written or counted as
+// frames.
+TEST_F(HostBenchStreamRecorder, MotionRecordsArePrintedAndCountedApartFromTheFrames)
+{
+    auto recorder = MakeRecorder("h264", 1 << 20);
+    recorder->SetMotionWanted();
+    EXPECT_EQ(recorder->Params().GetRecordingSettings()->GetMotionDetection(), 1);
+    recorder->SetStartAccepted(true);
+    gate->Open();
+    EXPECT_TRUE(Deliver(*recorder, ipcapture::kTypeCodeMotion, 1, 2));
+    EXPECT_TRUE(Deliver(*recorder, ipcapture::kTypeCodeH264, 1, 100));
+    EXPECT_TRUE(Deliver(*recorder, ipcapture::kTypeCodeMotion, 0, 2));
+    recorder->Finish();
+
+    EXPECT_EQ(gate->Written(), (std::vector<Bytes>{Bytes(100, 1)}));
+    const StreamResult result = recorder->Result();
+    EXPECT_EQ(result.counters.frames, 1u);
+    EXPECT_TRUE(result.motionWanted);
+    EXPECT_EQ(result.motionRecords, 2u);
+    EXPECT_TRUE(Logged("ch0-main-h264: motion on"));
+    EXPECT_TRUE(Logged("ch0-main-h264: motion off"));
+    RecordingOutcome outcome;
+    outcome.streams = {result};
+    const std::vector<std::string> summary = FormatSummary(outcome);
+    EXPECT_NE(std::find(summary.begin(), summary.end(), "    2 motion records"), summary.end());
 }
 
 TEST_F(HostBenchStreamRecorder, ASlowDiskNeverHoldsUpDeliveryAndTheFileResumesAtAKeyFrame)
