@@ -192,6 +192,14 @@ TEST_F(PtzCommTest, CapabilitiesGoToTheHostRecord)
                            record.areaZoom}),
               (std::vector{1, 1, 0, 1, 1, 16, 0}));
     EXPECT_EQ(comm->IsPTZSupported(), 1);
+
+    // The count comes from a camera's text: held to what a preset list can search.
+    CPtzCapabilities wild;
+    for (const auto& [count, held] : {std::pair<std::int64_t, std::int32_t>{-1, 0}, {5'000'000'000, 256}, {17, 17}})
+    {
+        wild.SetMaximumPresets(count);
+        EXPECT_EQ(wild.GetMaximumPresets(), held) << count;
+    }
 }
 
 TEST_F(PtzCommTest, MovesPostedWhileTheThreadIsBusyLeaveOnlyTheLast)
