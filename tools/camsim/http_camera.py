@@ -391,10 +391,12 @@ class HttpCamera:
             self.record(entry)
             self.serve_alarm_stream(handler, plan)
             return
-        status, body = self.answer(path, query)
         if plan.status is not None:
+            # A request the camera refuses changes nothing in it.
             status = plan.status
             body = f"{status} Simulated answer\r\n".encode()
+        else:
+            status, body = self.answer(path, query)
         if plan.size is not None:
             line = b"filler=0123456789abcdefghijklmnopqrstuvwxyz0123456789\r\n"
             body = (line * (plan.size // len(line) + 1))[: plan.size]
