@@ -227,6 +227,8 @@ std::int32_t CPrepositionList::RenameLocked(const std::string& name)
     const auto found = m_names.find(slot);
     if (found == m_names.end())
         return kPtzFailed;
+    if (found->second == name)
+        return kPtzDone;
     if (!WritePreposition(static_cast<std::uint32_t>(m_current), slot, name))
         return kPtzFailed;
     if (m_comm != nullptr)

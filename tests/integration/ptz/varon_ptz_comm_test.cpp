@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +14,7 @@
 
 #include "ptz/ptz_result_codes.h"
 #include "ptz/varon_ptz_comm.h"
+#include "runtime/format_string.h"
 #include "support/camsim_peer.h"
 #include "support/stub_driver.h"
 
@@ -33,10 +33,9 @@ public:
     const DEVICE_INFO* GetDeviceInfo() override { return &device; }
     void SendDebugMessage(unsigned level, const char* format, ...) override
     {
-        char text[1024];
         va_list arguments;
         va_start(arguments, format);
-        std::vsnprintf(text, sizeof text, format, arguments);
+        const std::string text = FormatStringV(format, arguments);
         va_end(arguments);
         std::lock_guard lock(mutex);
         lines.push_back(std::to_string(level) + " " + text);

@@ -4,12 +4,12 @@
 
 #include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "ptz/preposition_comm.h"
+#include "runtime/format_string.h"
 
 namespace kestrav::testing
 {
@@ -19,10 +19,9 @@ public:
     std::string GetDeviceAddress() override { return "192.0.2.1:80"; }
     void SendDebugMessage(unsigned level, const char* format, ...) override
     {
-        char text[1024];
         va_list arguments;
         va_start(arguments, format);
-        std::vsnprintf(text, sizeof text, format, arguments);
+        const std::string text = FormatStringV(format, arguments);
         va_end(arguments);
         std::lock_guard lock(mutex);
         lines.push_back(std::to_string(level) + " " + text);

@@ -108,6 +108,9 @@ TEST_F(PrepositionListTest, SavingWhileRestingOnAPresetRenamesIt)
     EXPECT_TRUE(camera.TakeCalls().empty());
     EXPECT_EQ(camera.lines.back(), "3 kestrav::CPrepositionList::RenameCurrentPreposition: A preposition with index 0 "
                                    "was renamed from \"Gate\" to \"Front gate\".");
+    const std::size_t lines = camera.lines.size();
+    EXPECT_EQ(list->AddPreposition("Front gate"), kPtzDone);
+    EXPECT_EQ(camera.lines.size(), lines) << "saving under its own name changes nothing";
     EXPECT_EQ(Names(*OpenList(4)), std::vector<std::string>{"Front gate"});
 }
 
