@@ -66,7 +66,7 @@ std::int32_t CBasePTZComm::GetPtzCapabilities(PTZCapabilityRecord& record)
     return 1;
 }
 
-std::int32_t CBasePTZComm::Post(const char* operation, bool supported, std::unique_ptr<CPTZItem> item)
+std::int32_t CBasePTZComm::PostCommand(const char* operation, bool supported, std::unique_ptr<CPTZItem> item)
 {
     if (!supported)
         return kPtzNotSupported;
@@ -84,29 +84,30 @@ std::int32_t CBasePTZComm::StartMove(IIPParams* params, std::int32_t direction, 
         return kPtzInvalidArgument;
     const bool zooming = direction == kPtzZoomOut || direction == kPtzZoomIn;
     const bool supported = zooming ? m_capabilities.zoom : (m_capabilities.pan || m_capabilities.tilt);
-    return Post("kestrav::CBasePTZComm::StartMove", supported,
-                std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(kPtzCommandMove, 0, params, speed, direction)));
+    return PostCommand(
+        "kestrav::CBasePTZComm::StartMove", supported,
+        std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(kPtzCommandMove, 0, params, speed, direction)));
 }
 
 std::int32_t CBasePTZComm::StartFocus(IIPParams* params, bool far, std::int32_t speed)
 {
-    return Post("kestrav::CBasePTZComm::StartFocus", m_capabilities.focus,
-                std::unique_ptr<CPTZItem>(
-                    new (std::nothrow) CPTZItem(kPtzCommandFocus, far ? kPtzFocusFar : kPtzFocusNear, params, speed)));
+    return PostCommand("kestrav::CBasePTZComm::StartFocus", m_capabilities.focus,
+                       std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(
+                           kPtzCommandFocus, far ? kPtzFocusFar : kPtzFocusNear, params, speed)));
 }
 
 std::int32_t CBasePTZComm::StartIris(IIPParams* params, bool open, std::int32_t speed)
 {
-    return Post("kestrav::CBasePTZComm::StartIris", m_capabilities.iris,
-                std::unique_ptr<CPTZItem>(
-                    new (std::nothrow) CPTZItem(kPtzCommandIris, open ? kPtzIrisOpen : kPtzIrisClose, params, speed)));
+    return PostCommand("kestrav::CBasePTZComm::StartIris", m_capabilities.iris,
+                       std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(
+                           kPtzCommandIris, open ? kPtzIrisOpen : kPtzIrisClose, params, speed)));
 }
 
 bool CBasePTZComm::PostStop(const char* operation, IIPParams* params, std::int32_t subCommand)
 {
-    return Post(operation, true,
-                std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(kPtzCommandStop, subCommand, params, 0))) ==
-           kPtzDone;
+    return PostCommand(operation, true,
+                       std::unique_ptr<CPTZItem>(new (std::nothrow)
+                                                     CPTZItem(kPtzCommandStop, subCommand, params, 0))) == kPtzDone;
 }
 
 bool CBasePTZComm::StopMoving(IIPParams* params)
@@ -132,20 +133,22 @@ bool CBasePTZComm::StopIrisChanging(IIPParams* params)
 std::int32_t CBasePTZComm::AreaZoom(IIPParams* params, std::int32_t x, std::int32_t y, std::int32_t z,
                                     std::int32_t speed)
 {
-    return Post("kestrav::CBasePTZComm::AreaZoom", m_capabilities.areaZoom,
-                std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(kPtzCommandAreaZoom, 0, params, speed, x, y, z)));
+    return PostCommand(
+        "kestrav::CBasePTZComm::AreaZoom", m_capabilities.areaZoom,
+        std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(kPtzCommandAreaZoom, 0, params, speed, x, y, z)));
 }
 
 std::int32_t CBasePTZComm::Center(IIPParams* params, std::int32_t x, std::int32_t y, std::int32_t speed)
 {
-    return Post("kestrav::CBasePTZComm::Center", m_capabilities.center,
-                std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(kPtzCommandCenter, 0, params, speed, x, y)));
+    return PostCommand(
+        "kestrav::CBasePTZComm::Center", m_capabilities.center,
+        std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(kPtzCommandCenter, 0, params, speed, x, y)));
 }
 
 std::int32_t CBasePTZComm::Unzoom(IIPParams* params, std::int32_t speed)
 {
-    return Post("kestrav::CBasePTZComm::Unzoom", m_capabilities.unzoom,
-                std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(kPtzCommandUnzoom, 0, params, speed)));
+    return PostCommand("kestrav::CBasePTZComm::Unzoom", m_capabilities.unzoom,
+                       std::unique_ptr<CPTZItem>(new (std::nothrow) CPTZItem(kPtzCommandUnzoom, 0, params, speed)));
 }
 
 std::string CBasePTZComm::GetDeviceAddress()

@@ -66,7 +66,7 @@ protected:
     std::uint16_t GetChannel() const { return m_channel; }
 
 private:
-    std::int32_t Post(const char* operation, bool supported, std::unique_ptr<CPTZItem> item);
+    std::int32_t PostCommand(const char* operation, bool supported, std::unique_ptr<CPTZItem> item);
     bool PostStop(const char* operation, IIPParams* params, std::int32_t subCommand);
 
     const std::uint16_t m_channel;
