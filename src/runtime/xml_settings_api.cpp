@@ -10,6 +10,7 @@
 
 #include <pugixml.hpp>
 
+#include "platform/files.h"
 #include "platform/process.h"
 #include "runtime/host_directory.h"
 #include "runtime/xml_path_query.h"
@@ -87,6 +88,21 @@ pugi::xml_node CreatePath(pugi::xml_document& document, const std::vector<XmlPat
     if (firstCreated)
         firstCreated.parent().remove_child(firstCreated);
     return {};
+}
+
+// Writes the whole document to a new file renamed over the old one: a crash or a full disk in the
+// middle of a save leaves the previous file as it was instead of an empty or cut one.
+bool SaveReplacing(const pugi::xml_document& document, const std::string& fullPath)
+{
+    std::string text;
+    struct TextWriter : pugi::xml_writer
+    {
+        explicit TextWriter(std::string& target) : out(target) {}
+        void write(const void* data, std::size_t size) override { out.append(static_cast<const char*>(data), size); }
+        std::string& out;
+    } writer(text);
+    document.save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
+    return platform::ReplaceFileContents(fullPath, text);
 }
 
 bool IsElementName(const std::string& name)
@@ -172,7 +188,14 @@ bool CXMLSettingsAPI::Save()
 {
     if (m_openCount <= 0 || !m_document)
         return false;
-    return m_document->save_file(m_fullPath.c_str(), "\t", pugi::format_default, pugi::encoding_utf8);
+    try
+    {
+        return SaveReplacing(*m_document, m_fullPath);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
 }
 
 SettingsStatus CXMLSettingsAPI::CreateDocument(const std::string& rootName, const std::string& fileName)
@@ -191,9 +214,7 @@ SettingsStatus CXMLSettingsAPI::CreateDocument(const std::string& rootName, cons
         if (!document.append_child(rootName.c_str()))
             return SettingsStatus::Failure;
         const std::string fullPath = FullPathOf(fileName);
-        return document.save_file(fullPath.c_str(), "\t", pugi::format_default, pugi::encoding_utf8)
-                   ? SettingsStatus::Success
-                   : SettingsStatus::Failure;
+        return SaveReplacing(document, fullPath) ? SettingsStatus::Success : SettingsStatus::Failure;
     }
     catch (const std::exception&)
     {
@@ -268,6 +289,20 @@ bool CXMLSettingsAPI::RemoveNode(const char* pathFormat, ...)
     va_start(arguments, pathFormat);
     const std::string path = FormatPath(pathFormat, arguments);
     va_end(arguments);
+    return RemoveElement(path, true);
+}
+
+bool CXMLSettingsAPI::RemoveNodeUnsaved(const char* pathFormat, ...)
+{
+    va_list arguments;
+    va_start(arguments, pathFormat);
+    const std::string path = FormatPath(pathFormat, arguments);
+    va_end(arguments);
+    return RemoveElement(path, false);
+}
+
+bool CXMLSettingsAPI::RemoveElement(const std::string& path, bool save)
+{
     return WithOpenDocument(false,
                             [&](pugi::xml_document& document)
                             {
@@ -277,7 +312,7 @@ bool CXMLSettingsAPI::RemoveNode(const char* pathFormat, ...)
                                 if (!element.parent().remove_child(element))
                                     return false;
                                 m_modified = true;
-                                return Save();
+                                return !save || Save();
                             });
 }
 
@@ -291,6 +326,12 @@ bool CXMLSettingsAPI::IsModified()
 {
     CRecursiveLockGuard guard(m_lock);
     return m_modified;
+}
+
+std::string CXMLSettingsAPI::PathOf(const std::string& fileName)
+{
+    CRecursiveLockGuard guard(m_lock);
+    return FullPathOf(fileName);
 }
 
 std::string CXMLSettingsAPI::GetFullPath()

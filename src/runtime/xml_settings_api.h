@@ -47,6 +47,7 @@ public:
     SettingsStatus OpenDocument(const std::string& fileName);
     // The opens that remain; the last one releases the document (unsaved changes are dropped).
     std::int32_t CloseDocument();
+    // Through a new file renamed over the old one: a failed save leaves the old file as it was.
     bool SaveDocument();
     // Writes a new file holding the XML declaration and an empty root element; does nothing and
     // succeeds while a document is open. The new file is not opened.
@@ -61,15 +62,20 @@ public:
     // Removes the first element the path names with everything below it, then saves the document.
     // The root element is never removed: a file without one could not be loaded again.
     bool RemoveNode(const char* pathFormat, ...) __attribute__((format(printf, 2, 3)));
+    // The same without the save, for a caller that rewrites a part and saves once at the end.
+    bool RemoveNodeUnsaved(const char* pathFormat, ...) __attribute__((format(printf, 2, 3)));
 
     std::int32_t GetOpenCount();
     bool IsModified();
     // The file the open document came from; empty when closed.
     std::string GetFullPath();
+    // Where OpenDocument and CreateDocument would look for `fileName`.
+    std::string PathOf(const std::string& fileName);
 
 private:
     std::string FullPathOf(const std::string& fileName) const;
     bool Save();
+    bool RemoveElement(const std::string& path, bool save);
     // Runs `action` on the open document under the lock; `failure` when no document is open or
     // the action throws.
     template <typename Result, typename Action> Result WithOpenDocument(Result failure, Action&& action);

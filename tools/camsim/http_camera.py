@@ -5,7 +5,7 @@ Serves the CGI requests the driver makes ("/server", "/getprofile", "/setstreami
 "/control", "/camera", "/ptzpreset", "/getalarmmotion", "/setio") with Basic and/or Digest
 authentication, over HTTP and optionally HTTPS with a self-signed certificate made at start. Keeps the
 state a real camera would (relays, PTZ moves, presets, focus and iris modes, stream and privacy-mask
-settings, alarm state) and records every request it receives. It can misbehave on demand: answer with
+settings, alarm state) and records every request it receives; a goto of a preset never set is answered 400. It can misbehave on demand: answer with
 another status, stall before or after the head, close in the middle of the body, frame the body in
 small chunks or send it slowly, answer with a body too big or empty, or drop the connection.
 
@@ -456,10 +456,12 @@ class HttpCamera:
             self.record(entry)
             self.serve_alarm_stream(handler, plan)
             return
-        status, body = self.answer(path, query)
         if plan.status is not None:
+            # A request the camera refuses changes nothing in it.
             status = plan.status
             body = f"{status} Simulated answer\r\n".encode()
+        else:
+            status, body = self.answer(path, query)
         if plan.size is not None:
             line = b"filler=0123456789abcdefghijklmnopqrstuvwxyz0123456789\r\n"
             body = (line * (plan.size // len(line) + 1))[: plan.size]
@@ -531,6 +533,9 @@ class HttpCamera:
                         presets.add(number)
                     elif key == "rem_preset":
                         presets.discard(number)
+                    elif number not in presets:
+                        # As a camera does: there is no position to go to.
+                        return bad
                     else:
                         state.last_goto = number
                     return ok
