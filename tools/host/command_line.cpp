@@ -210,9 +210,11 @@ void CheckStreams(const std::vector<StreamRequest>& streams)
     }
 }
 
-ProbeOptions ParseProbe(const std::vector<std::string>& arguments, bool& help)
+// Reads a command's options one by one; false when --help was asked for (nothing after it is read).
+// `readOption` takes one option with its value and returns false for an option the command does not know.
+template <typename ReadOption>
+bool ReadCommandOptions(const std::vector<std::string>& arguments, const char* command, ReadOption readOption)
 {
-    ProbeOptions options;
     ArgumentCursor cursor(arguments, 1);
     while (!cursor.Done())
     {
@@ -220,28 +222,43 @@ ProbeOptions ParseProbe(const std::vector<std::string>& arguments, bool& help)
         if (option == "--help" || option == "-h")
         {
             cursor.NoValue(option);
-            help = true;
-            return options;
+            return false;
         }
-        if (option == "--module")
-            options.modulePath = cursor.Value(option);
-        else if (option == "--address")
-            options.address = cursor.Value(option);
-        else if (option == "--port")
-            options.port = static_cast<std::uint16_t>(ReadUnsigned(cursor.Value(option), 1, 65535, option));
-        else if (option == "--user")
-            options.user = cursor.Value(option);
-        else if (option == "--password")
-            options.password = cursor.Value(option);
-        else if (option == "--video-standard")
-            options.videoStandard30 = ReadUnsigned(cursor.Value(option), 25, 30, option) == 30;
-        else if (option == "--out")
-            options.paramsFile = cursor.Value(option);
-        else if (option == "--timeout")
-            options.timeoutSeconds = ReadSeconds(cursor.Value(option), option);
-        else
-            throw UsageError("unknown option '" + option + "' for probe");
+        if (!readOption(option, cursor))
+            throw UsageError("unknown option '" + option + "' for " + command);
     }
+    return true;
+}
+
+ProbeOptions ParseProbe(const std::vector<std::string>& arguments, bool& help)
+{
+    ProbeOptions options;
+    help = !ReadCommandOptions(
+        arguments, "probe",
+        [&](const std::string& option, ArgumentCursor& cursor)
+        {
+            if (option == "--module")
+                options.modulePath = cursor.Value(option);
+            else if (option == "--address")
+                options.address = cursor.Value(option);
+            else if (option == "--port")
+                options.port = static_cast<std::uint16_t>(ReadUnsigned(cursor.Value(option), 1, 65535, option));
+            else if (option == "--user")
+                options.user = cursor.Value(option);
+            else if (option == "--password")
+                options.password = cursor.Value(option);
+            else if (option == "--video-standard")
+                options.videoStandard30 = ReadUnsigned(cursor.Value(option), 25, 30, option) == 30;
+            else if (option == "--out")
+                options.paramsFile = cursor.Value(option);
+            else if (option == "--timeout")
+                options.timeoutSeconds = ReadSeconds(cursor.Value(option), option);
+            else
+                return false;
+            return true;
+        });
+    if (help)
+        return options;
     if (options.address.empty())
         throw UsageError("--address must not be empty");
     if (options.paramsFile.empty())
@@ -303,39 +320,35 @@ RecordOptions ParseRecord(const std::vector<std::string>& arguments, bool& help)
 {
     RecordOptions options;
     DeviceArguments device;
-    ArgumentCursor cursor(arguments, 1);
-    while (!cursor.Done())
-    {
-        const std::string option = cursor.NextOption();
-        if (option == "--help" || option == "-h")
-        {
-            cursor.NoValue(option);
-            help = true;
-            return options;
-        }
-        if (device.Read(option, cursor, options.modulePath, options.device))
-            continue;
-        if (option == "--stream")
-            options.streams.push_back(ParseStreamRequest(cursor.Value(option)));
-        else if (option == "--out")
-            options.outDirectory = cursor.Value(option);
-        else if (option == "--duration")
-            options.durationSeconds = ReadSeconds(cursor.Value(option), option);
-        else if (option == "--status-interval")
-            options.statusIntervalSeconds = ReadSeconds(cursor.Value(option), option);
-        else if (option == "--jpeg-files")
-        {
-            cursor.NoValue(option);
-            options.jpegFiles = true;
-        }
-        else if (option == "--motion")
-        {
-            cursor.NoValue(option);
-            options.motion = true;
-        }
-        else
-            throw UsageError("unknown option '" + option + "' for record");
-    }
+    help = !ReadCommandOptions(arguments, "record",
+                               [&](const std::string& option, ArgumentCursor& cursor)
+                               {
+                                   if (device.Read(option, cursor, options.modulePath, options.device))
+                                       return true;
+                                   if (option == "--stream")
+                                       options.streams.push_back(ParseStreamRequest(cursor.Value(option)));
+                                   else if (option == "--out")
+                                       options.outDirectory = cursor.Value(option);
+                                   else if (option == "--duration")
+                                       options.durationSeconds = ReadSeconds(cursor.Value(option), option);
+                                   else if (option == "--status-interval")
+                                       options.statusIntervalSeconds = ReadSeconds(cursor.Value(option), option);
+                                   else if (option == "--jpeg-files")
+                                   {
+                                       cursor.NoValue(option);
+                                       options.jpegFiles = true;
+                                   }
+                                   else if (option == "--motion")
+                                   {
+                                       cursor.NoValue(option);
+                                       options.motion = true;
+                                   }
+                                   else
+                                       return false;
+                                   return true;
+                               });
+    if (help)
+        return options;
     device.Finish(options.device);
     if (options.outDirectory.empty())
         throw UsageError("--out must not be empty");
@@ -347,29 +360,25 @@ IoOptions ParseIo(const std::vector<std::string>& arguments, bool& help)
 {
     IoOptions options;
     DeviceArguments device;
-    ArgumentCursor cursor(arguments, 1);
-    while (!cursor.Done())
-    {
-        const std::string option = cursor.NextOption();
-        if (option == "--help" || option == "-h")
-        {
-            cursor.NoValue(option);
-            help = true;
-            return options;
-        }
-        if (device.Read(option, cursor, options.modulePath, options.device))
-            continue;
-        if (option == "--relay")
-            options.relays.push_back(ParseRelayCommand(cursor.Value(option)));
-        else if (option == "--watch")
-            options.watchSeconds = ReadSeconds(cursor.Value(option), option);
-        else if (option == "--inputs")
-            options.inputs = ReadUnsigned(cursor.Value(option), 0, 16, option);
-        else if (option == "--outputs")
-            options.outputs = ReadUnsigned(cursor.Value(option), 0, 16, option);
-        else
-            throw UsageError("unknown option '" + option + "' for io");
-    }
+    help = !ReadCommandOptions(arguments, "io",
+                               [&](const std::string& option, ArgumentCursor& cursor)
+                               {
+                                   if (device.Read(option, cursor, options.modulePath, options.device))
+                                       return true;
+                                   if (option == "--relay")
+                                       options.relays.push_back(ParseRelayCommand(cursor.Value(option)));
+                                   else if (option == "--watch")
+                                       options.watchSeconds = ReadSeconds(cursor.Value(option), option);
+                                   else if (option == "--inputs")
+                                       options.inputs = ReadUnsigned(cursor.Value(option), 0, 16, option);
+                                   else if (option == "--outputs")
+                                       options.outputs = ReadUnsigned(cursor.Value(option), 0, 16, option);
+                                   else
+                                       return false;
+                                   return true;
+                               });
+    if (help)
+        return options;
     device.Finish(options.device);
     for (const RelayCommand& relay : options.relays)
     {

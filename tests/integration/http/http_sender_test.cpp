@@ -3,11 +3,6 @@
 // ended from another thread.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -22,6 +17,7 @@
 #include "platform/thread.h"
 #include "platform/thread_termination.h"
 #include "support/camsim_peer.h"
+#include "support/closed_port.h"
 
 namespace kestrav
 {
@@ -38,20 +34,6 @@ const char* const kServerAnswer = "Model Name=VC-4220\r\n";
 std::string Text(const std::vector<std::uint8_t>& bytes)
 {
     return std::string(bytes.begin(), bytes.end());
-}
-
-// A port of 127.0.0.1 that nothing listens on.
-std::uint16_t ClosedPort()
-{
-    const int descriptor = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
-    close(descriptor);
-    return ntohs(address.sin_port);
 }
 
 std::vector<std::string> Schemes(const std::vector<CamsimRequest>& requests)
@@ -198,7 +180,7 @@ TEST_F(HttpSenderTest, StatusClassesGiveTheirCodesAndMessages)
 
 TEST_F(HttpSenderTest, AnUnreachablePortIsCodeElevenAtDebugLevel)
 {
-    const std::uint16_t port = ClosedPort();
+    const std::uint16_t port = testing::ClosedPort();
     Web::CHttpSender sender(Device(port), Transport());
     std::vector<std::uint8_t> body;
     CResultDef result;
