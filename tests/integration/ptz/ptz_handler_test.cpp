@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -162,6 +163,30 @@ TEST_F(PtzHandlerTest, SavingWhileRestingOnAPresetRenamesIt)
     EXPECT_EQ(control->GetCurrentPreset(exact.data(), exact.size()), kPtzDone);
     ASSERT_EQ(control->ZoomPlus(3), kPtzDone);
     EXPECT_EQ(control->GetCurrentPreset(exact.data(), exact.size()), kPtzPresetFailed);
+}
+
+TEST_F(PtzHandlerTest, OneStopEndsTheMoveAndTheZoomAndASecondHasNothingToStop)
+{
+    IIPPTZApiEx* control = OpenControl();
+    ASSERT_NE(control, nullptr);
+    ASSERT_EQ(control->Move(2, 16), kPtzDone);
+    ASSERT_EQ(control->ZoomPlus(16), kPtzDone);
+    EXPECT_EQ(control->Stop(), kPtzDone);
+    const std::string stop = "/control?camid=1&stop=1";
+    std::vector<std::string> targets;
+    for (int wait = 0; wait < 250 && (targets.empty() || targets.back() != stop); ++wait)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        targets.clear();
+        for (const testing::CamsimRequest& request : camera.Requests())
+            targets.push_back(request.target);
+    }
+    ASSERT_FALSE(targets.empty());
+    EXPECT_EQ(targets.back(), stop);
+    camera.ForgetRequests();
+    EXPECT_EQ(control->Stop(), kPtzDone);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(camera.Requests().empty());
 }
 
 TEST_F(PtzHandlerTest, PresetFileIsReadBackByTheNextDriverWithItsNamesIntact)
