@@ -192,6 +192,38 @@ private:
     std::optional<std::string> inlineValue_;
 };
 
+void CheckPtzAction(const std::vector<std::string>& action)
+{
+    // Each action word with what may follow it; "NAME" takes any one word.
+    static const std::map<std::string, std::vector<std::vector<std::string>>> kActions = {
+        {"move", {{"up"}, {"down"}, {"left"}, {"right"}, {"up-left"}, {"up-right"}, {"down-left"}, {"down-right"}}},
+        {"zoom", {{"in"}, {"out"}}},
+        {"focus", {{"near"}, {"far"}}},
+        {"iris", {{"open"}, {"close"}}},
+        {"stop", {{}}},
+        {"preset", {{"list"}, {"save", "NAME"}, {"goto", "NAME"}, {"rename", "NAME", "NAME"}, {"delete", "NAME"}}},
+    };
+    const auto found = action.empty() ? kActions.end() : kActions.find(action.front());
+    if (found != kActions.end())
+    {
+        for (const std::vector<std::string>& form : found->second)
+        {
+            bool matches = action.size() == form.size() + 1;
+            for (std::size_t i = 0; matches && i < form.size(); ++i)
+                matches = form[i] == "NAME" || form[i] == action[i + 1];
+            if (matches)
+                return;
+        }
+    }
+    std::string given;
+    for (const std::string& word : action)
+        given += (given.empty() ? "" : " ") + word;
+    throw UsageError("ptz needs one action: move up|down|left|right|up-left|up-right|down-left|down-right, "
+                     "zoom in|out, focus near|far, iris open|close, stop, preset list|save NAME|goto NAME|"
+                     "rename OLD NEW|delete NAME; not '" +
+                     given + "'");
+}
+
 void CheckStreams(const std::vector<StreamRequest>& streams)
 {
     if (streams.empty())
@@ -351,17 +383,79 @@ Command ParseCommandLine(const std::vector<std::string>& arguments)
     const std::string& name = arguments.front();
     if (name == "--help" || name == "-h" || name == "help")
         return command;
+    bool help = false;
+    if (name == "ptz")
+    {
+        command.ptz = ParsePtz(arguments, help);
+        command.kind = help ? Command::Kind::Help : Command::Kind::Ptz;
+        return command;
+    }
     if (name != "record")
         throw UsageError("unknown command '" + name + "'");
-    bool help = false;
     command.record = ParseRecord(arguments, help);
     command.kind = help ? Command::Kind::Help : Command::Kind::Record;
     return command;
 }
 
+PtzOptions ParsePtz(const std::vector<std::string>& arguments, bool& help)
+{
+    PtzOptions options;
+    std::map<int, std::string> fileParams;
+    std::map<int, std::string> lineParams;
+    ArgumentCursor cursor(arguments, 1);
+    while (!cursor.Done())
+    {
+        const std::string option = cursor.NextOption();
+        if (option.rfind("-", 0) != 0 || option == "-")
+            options.action.push_back(option);
+        else if (option == "--help" || option == "-h")
+        {
+            cursor.NoValue(option);
+            help = true;
+            return options;
+        }
+        else if (option == "--module")
+            options.modulePath = cursor.Value(option);
+        else if (option == "--address")
+            options.device.address = cursor.Value(option);
+        else if (option == "--port")
+            options.device.port = static_cast<std::uint16_t>(ReadUnsigned(cursor.Value(option), 1, 65535, option));
+        else if (option == "--user")
+            options.device.user = cursor.Value(option);
+        else if (option == "--password")
+            options.device.password = cursor.Value(option);
+        else if (option == "--param")
+        {
+            auto [index, value] = ReadParamAssignment(cursor.Value(option), option);
+            lineParams.insert_or_assign(index, std::move(value));
+        }
+        else if (option == "--params-file")
+        {
+            for (auto& [index, value] : ReadParamsFile(cursor.Value(option)))
+                fileParams.insert_or_assign(index, std::move(value));
+        }
+        else if (option == "--channel")
+            options.channel = ReadUnsigned(cursor.Value(option), 0, kMaxChannel, option);
+        else if (option == "--speed")
+            options.speed = static_cast<std::int32_t>(ReadUnsigned(cursor.Value(option), 1, 16, option));
+        else if (option == "--wait")
+            options.waitSeconds = ReadSeconds(cursor.Value(option), option);
+        else
+            throw UsageError("unknown option '" + option + "' for ptz");
+    }
+    if (options.device.address.empty())
+        throw UsageError("--address must not be empty");
+    CheckPtzAction(options.action);
+    options.device.extraParams = std::move(fileParams);
+    for (auto& [index, value] : lineParams)
+        options.device.extraParams.insert_or_assign(index, std::move(value));
+    return options;
+}
+
 std::string UsageText()
 {
     return R"usage(usage: brantel-host record [OPTIONS] --stream STREAM [--stream STREAM ...]
+       brantel-host ptz [DEVICE OPTIONS] [--channel N] [--speed N] [--wait S] ACTION
        brantel-host --help
 
 Loads libBrantelIPCapture.so as a recording server does, opens one camera and records its streams.
@@ -386,6 +480,15 @@ Output:
   --jpeg-files           one file per JPEG picture instead: <stream>/000001.jpg ...
   --duration SECONDS     stop after this long (default: at Ctrl-C)
   --status-interval S    seconds between status lines (default 1 on a terminal, 5 otherwise)
+
+PTZ (one action per run; results print as the module's code and a word):
+  ACTION                 move up|down|left|right|up-left|up-right|down-left|down-right, zoom in|out,
+                         focus near|far, iris open|close, stop, preset list|save NAME|goto NAME|
+                         rename OLD NEW (goes to OLD, then renames it)|delete NAME
+  --channel N            PTZ channel (default 0); --speed N: 1 to 16 (default 8)
+  --wait S               seconds the module gets to send the command before it is closed (default 0.5)
+  Presets are kept by the module in BrantelIPCapture_<MAC>.preset beside this program (MAC: --param 3).
+  Exit status: 0 done, 1 the module refused (its code printed), 2 usage, 3 no module, device or control.
 
 Exit status: 0 every requested stream received frames and every file was written completely;
   1 some requested stream received no frame; 2 usage error; 3 the module could not be loaded or

@@ -7,6 +7,7 @@
 #include "tools/host/command_line.h"
 #include "tools/host/console.h"
 #include "tools/host/posix_system.h"
+#include "tools/host/ptz_command.h"
 #include "tools/host/record_command.h"
 #include "tools/host/summary.h"
 
@@ -33,6 +34,11 @@ int main(int argc, char** argv)
     try
     {
         posix::InstallInterruptHandler();
+        if (command.kind == Command::Kind::Ptz)
+        {
+            Console console(std::cout, std::cerr, Console::Mode::Plain);
+            return RunPtz(command.ptz, console);
+        }
         Console console(std::cout, std::cerr,
                         posix::StdoutIsTerminal() ? Console::Mode::Terminal : Console::Mode::Plain);
         return RunRecord(command.record, console, [] { return posix::InterruptRequested(); });
