@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/thread_termination.h"
+
 #include "ptz/ptz_result_codes.h"
 
 namespace kestrav
@@ -10,6 +12,20 @@ namespace
 {
 // The host's "no direction": it has never been a move.
 constexpr std::int32_t kNoDirection = 10;
+
+// Preset operations build texts and touch the file: nothing of that may unwind into the host.
+template <typename Operation> std::int32_t Guarded(std::int32_t failure, Operation operation)
+{
+    try
+    {
+        return operation();
+    }
+    KESTRAV_PASS_THREAD_TERMINATION
+    catch (...)
+    {
+        return failure;
+    }
+}
 }
 
 CBasePTZControl::CBasePTZControl(IDriver* driver, std::int32_t channel)
@@ -93,13 +109,15 @@ std::int32_t CBasePTZControl::Stop()
     bool queued = true;
     const auto stop = [&](std::atomic<bool>& flag, bool (CBasePTZComm::*stopper)(IIPParams*))
     {
-        if (!flag)
+        // Cleared before the stop is posted: a move another thread starts meanwhile keeps its flag.
+        if (!flag.exchange(false))
             return;
-        // A stop that was not queued leaves its flag, so the next Stop tries again.
-        if ((m_comm.get()->*stopper)(this))
-            flag = false;
-        else
+        // A stop that was not queued sets the flag again, so the next Stop tries again.
+        if (!(m_comm.get()->*stopper)(this))
+        {
+            flag = true;
             queued = false;
+        }
     };
     stop(m_moving, &CBasePTZComm::StopMoving);
     stop(m_zooming, &CBasePTZComm::StopZooming);
@@ -173,39 +191,59 @@ std::int32_t CBasePTZControl::CopyName(const std::string& name, char* buffer, st
 
 std::int32_t CBasePTZControl::GetPresetName(std::int32_t index, char* buffer, std::uint32_t size)
 {
-    std::string name;
-    if (!m_prepositions.GetPrepositionName(index, name))
-        return kPtzPresetFailed;
-    return CopyName(name, buffer, size);
+    return Guarded(kPtzPresetFailed,
+                   [&]() -> std::int32_t
+                   {
+                       std::string name;
+                       if (!m_prepositions.GetPrepositionName(index, name))
+                           return kPtzPresetFailed;
+                       return CopyName(name, buffer, size);
+                   });
 }
 
 std::int32_t CBasePTZControl::GetCurrentPreset(char* buffer, std::uint32_t size)
 {
-    std::string name;
-    if (!m_prepositions.GetCurrentPreposition(name))
-        return kPtzPresetFailed;
-    return CopyName(name, buffer, size);
+    return Guarded(kPtzPresetFailed,
+                   [&]() -> std::int32_t
+                   {
+                       std::string name;
+                       if (!m_prepositions.GetCurrentPreposition(name))
+                           return kPtzPresetFailed;
+                       return CopyName(name, buffer, size);
+                   });
 }
 
 std::int32_t CBasePTZControl::GotoPreset(std::int32_t value, const char* name)
 {
-    if (name == nullptr)
-        return kPtzInvalidArgument;
-    return m_prepositions.GotoPreposition(name, value) ? kPtzDone : kPtzPresetFailed;
+    return Guarded(kPtzPresetFailed,
+                   [&]() -> std::int32_t
+                   {
+                       if (name == nullptr)
+                           return kPtzInvalidArgument;
+                       return m_prepositions.GotoPreposition(name, value) ? kPtzDone : kPtzPresetFailed;
+                   });
 }
 
 std::int32_t CBasePTZControl::SavePreset(const char* name)
 {
-    if (name == nullptr)
-        return kPtzInvalidArgument;
-    return m_prepositions.AddPreposition(name);
+    return Guarded(kPtzFailed,
+                   [&]() -> std::int32_t
+                   {
+                       if (name == nullptr)
+                           return kPtzInvalidArgument;
+                       return m_prepositions.AddPreposition(name);
+                   });
 }
 
 std::int32_t CBasePTZControl::DeletePreset(const char* name)
 {
-    if (name == nullptr)
-        return kPtzInvalidArgument;
-    return m_prepositions.RemovePreposition(name) ? kPtzDone : kPtzPresetFailed;
+    return Guarded(kPtzPresetFailed,
+                   [&]() -> std::int32_t
+                   {
+                       if (name == nullptr)
+                           return kPtzInvalidArgument;
+                       return m_prepositions.RemovePreposition(name) ? kPtzDone : kPtzPresetFailed;
+                   });
 }
 
 std::int32_t CBasePTZControl::HasFeature(std::int32_t feature)

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/driver_services.h"
+#include "platform/thread_termination.h"
 #include "runtime/result_def.h"
 
 namespace kestrav
@@ -23,6 +24,19 @@ CBasePTZHandler::~CBasePTZHandler()
     std::lock_guard guard(m_lock);
     m_controls.clear();
     m_store.Release();
+}
+
+IIPPTZApiEx* CBasePTZHandler::GetPTZApiEx(std::uint32_t channel)
+{
+    try
+    {
+        return GetPTZControl(channel);
+    }
+    KESTRAV_PASS_THREAD_TERMINATION
+    catch (...)
+    {
+        return nullptr;
+    }
 }
 
 CBasePTZControl* CBasePTZHandler::GetPTZControl(std::uint32_t channel)

@@ -35,7 +35,8 @@ public:
     // Deletes the controls, then lets go of the preset file; every change was saved when it was made.
     ~CBasePTZHandler() override;
 
-    IIPPTZApiEx* GetPTZApiEx(std::uint32_t channel) override { return GetPTZControl(channel); }
+    // Nothing unwinds into the host: a control that cannot be made is null.
+    IIPPTZApiEx* GetPTZApiEx(std::uint32_t channel) override;
     // The channel's control, created on the first request; null when it cannot be had.
     virtual CBasePTZControl* GetPTZControl(std::uint32_t channel);
 

@@ -251,6 +251,45 @@ TEST_F(PtzHandlerTest, PresetFileThatCannotBeCreatedIsTriedAgainOnTheNextRequest
     EXPECT_TRUE(std::filesystem::exists(hostDirectory.Path() / kPresetFile));
 }
 
+TEST_F(PtzHandlerTest, HostThreadsMovingStoppingAndSavingAtOnceLeaveAStopThatEndsTheLastMove)
+{
+    IIPPTZApiEx* control = OpenControl();
+    ASSERT_NE(control, nullptr);
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 4; ++thread)
+        threads.emplace_back(
+            [control, thread]
+            {
+                const std::string name = "P" + std::to_string(thread);
+                for (int round = 0; round < 15; ++round)
+                {
+                    control->Move(round % 8, 16);
+                    control->FocusPlus(4);
+                    control->Stop();
+                    control->SavePreset(name.c_str());
+                    control->GotoPreset(0, name.c_str());
+                }
+            });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_LE(control->GetPresetCount(), 3);
+    // Whatever the threads left flagged is stopped; then one move, and its stop alone.
+    EXPECT_EQ(control->Stop(), kPtzDone);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(control->Move(3, 16), kPtzDone);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    camera.ForgetRequests();
+    EXPECT_EQ(control->Stop(), kPtzDone);
+    std::vector<std::string> targets;
+    for (int wait = 0; wait < 250 && targets.empty(); ++wait)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (const testing::CamsimRequest& request : camera.Requests())
+            targets.push_back(request.target);
+    }
+    EXPECT_EQ(targets, std::vector<std::string>{"/control?camid=1&stop=1"});
+}
+
 TEST_F(PtzHandlerTest, ThreadsAskingAtOnceGetOneControl)
 {
     IIPPTZDriverEx* handler = OpenDriver();
