@@ -3,11 +3,10 @@
 
 #include <cstdint>
 
+#include <brantel/ptz_api.h>
+
 namespace kestrav
 {
-class IIPPTZApi;
-class IIPPTZApiEx;
-
 class IIPPTZDriver
 {
 public:

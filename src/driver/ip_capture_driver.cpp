@@ -105,7 +105,8 @@ ICaptureIOApi* CIPCaptureDriver::GetCaptureIO()
 
 IIPPTZDriver* CIPCaptureDriver::GetPTZDriver()
 {
-    return m_ptzHandler.get();
+    // The same handler under both versions.
+    return GetPTZDriverEx();
 }
 
 ipcapture::IIPVideoCaptureEx* CIPCaptureDriver::GetVideoCaptureEx()

@@ -1,29 +1,27 @@
-// The host's entry to PTZ for one device.
+// The camera family's PTZ handler: the preset file is named after the camera's MAC address.
 #pragma once
 
 #include <string>
-#include <utility>
+#include <string_view>
 
-#include <brantel/ptz_driver.h>
+#include "ptz/base_ptz_handler.h"
 
 namespace kestrav
 {
-class IDriver;
+// Extra parameter holding the "MAC address" text of the device search.
+constexpr std::int32_t kMacAddressParam = 3;
 
-// Hands out no PTZ control yet: the controls, their command thread and the preset file
-// arrive with the camera's PTZ requests.
-class CVaronPTZHandler : public IIPPTZDriverEx
+class CVaronPTZHandler : public CBasePTZHandler
 {
 public:
-    CVaronPTZHandler(IDriver* driver, std::string rootName) : m_driver(driver), m_rootName(std::move(rootName)) {}
+    using CBasePTZHandler::CBasePTZHandler;
+    ~CVaronPTZHandler() override;
 
-    IIPPTZApi* GetPTZApi(std::uint32_t channel) override;
-    IIPPTZApiEx* GetPTZApiEx(std::uint32_t channel) override;
+    void GetXMLStorageFileName(std::string& name) override;
+    CBasePTZControl* CreatePTZControl(std::uint32_t channel) override;
 
-    const std::string& GetRootName() const { return m_rootName; }
-
-private:
-    [[maybe_unused]] IDriver* m_driver;
-    std::string m_rootName;
+    // "<root>_<twelve hex digits>.preset" for a MAC address written with or without ":" or "-", in the
+    // camera's letter case; empty for anything else, so that no text from the host reaches a path.
+    static std::string PresetFileName(const std::string& rootName, std::string_view macAddress);
 };
 }

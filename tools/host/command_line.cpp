@@ -193,6 +193,38 @@ private:
     std::optional<std::string> inlineValue_;
 };
 
+void CheckPtzAction(const std::vector<std::string>& action)
+{
+    // Each action word with what may follow it; "NAME" takes any one word.
+    static const std::map<std::string, std::vector<std::vector<std::string>>> kActions = {
+        {"move", {{"up"}, {"down"}, {"left"}, {"right"}, {"up-left"}, {"up-right"}, {"down-left"}, {"down-right"}}},
+        {"zoom", {{"in"}, {"out"}}},
+        {"focus", {{"near"}, {"far"}}},
+        {"iris", {{"open"}, {"close"}}},
+        {"stop", {{}}},
+        {"preset", {{"list"}, {"save", "NAME"}, {"goto", "NAME"}, {"rename", "NAME", "NAME"}, {"delete", "NAME"}}},
+    };
+    const auto found = action.empty() ? kActions.end() : kActions.find(action.front());
+    if (found != kActions.end())
+    {
+        for (const std::vector<std::string>& form : found->second)
+        {
+            bool matches = action.size() == form.size() + 1;
+            for (std::size_t i = 0; matches && i < form.size(); ++i)
+                matches = form[i] == "NAME" || form[i] == action[i + 1];
+            if (matches)
+                return;
+        }
+    }
+    std::string given;
+    for (const std::string& word : action)
+        given += (given.empty() ? "" : " ") + word;
+    throw UsageError("ptz needs one action: move up|down|left|right|up-left|up-right|down-left|down-right, "
+                     "zoom in|out, focus near|far, iris open|close, stop, preset list|save NAME|goto NAME|"
+                     "rename OLD NEW|delete NAME; not '" +
+                     given + "'");
+}
+
 void CheckStreams(const std::vector<StreamRequest>& streams)
 {
     if (streams.empty())
@@ -496,6 +528,11 @@ Command ParseCommandLine(const std::vector<std::string>& arguments)
         command.io = ParseIo(arguments, help);
         command.kind = help ? Command::Kind::Help : Command::Kind::Io;
     }
+    else if (name == "ptz")
+    {
+        command.ptz = ParsePtz(arguments, help);
+        command.kind = help ? Command::Kind::Help : Command::Kind::Ptz;
+    }
     else
         throw UsageError("unknown command '" + name + "'");
     return command;
@@ -515,19 +552,49 @@ std::string FormatParamsText(const std::map<int, std::string>& params, const std
     for (const auto& [index, value] : params)
         text += std::to_string(index) + "=" + oneLine(value) + "\n";
     return text;
-}
 
-std::string UsageText()
-{
-    return R"usage(usage: brantel-host probe [OPTIONS]
+    PtzOptions ParsePtz(const std::vector<std::string>& arguments, bool& help)
+    {
+        PtzOptions options;
+        DeviceArguments device;
+        help = !ReadCommandOptions(arguments, "ptz",
+                                   [&](const std::string& option, ArgumentCursor& cursor)
+                                   {
+                                       // The action's words stand among the options: "move up", "preset save Gate".
+                                       if (option.rfind("-", 0) != 0 || option == "-")
+                                           options.action.push_back(option);
+                                       else if (device.Read(option, cursor, options.modulePath, options.device))
+                                           return true;
+                                       else if (option == "--channel")
+                                           options.channel = ReadUnsigned(cursor.Value(option), 0, kMaxChannel, option);
+                                       else if (option == "--speed")
+                                           options.speed = static_cast<std::int32_t>(
+                                               ReadUnsigned(cursor.Value(option), 1, 16, option));
+                                       else if (option == "--wait")
+                                           options.waitSeconds = ReadSeconds(cursor.Value(option), option);
+                                       else
+                                           return false;
+                                       return true;
+                                   });
+        if (help)
+            return options;
+        device.Finish(options.device);
+        CheckPtzAction(options.action);
+        return options;
+    }
+
+    std::string UsageText()
+    {
+        return R"usage(usage: brantel-host probe [OPTIONS]
        brantel-host record [OPTIONS] --stream STREAM [--stream STREAM ...] [--motion]
        brantel-host io [DEVICE OPTIONS] [--relay N=on|off ...] [--watch SECONDS]
+       brantel-host ptz [DEVICE OPTIONS] [--channel N] [--speed N] [--wait S] ACTION
        brantel-host --help
 
 Loads libBrantelIPCapture.so as a recording server does. probe searches a camera as a host does when an
-operator adds one: prints what it is and can do and writes the device details that record and io then take
+operator adds one: prints what it is and can do and writes the device details that record, io and ptz then take
 with --params-file. record opens one camera and records its streams; io switches its relays and prints its
-alarm input's changes.
+alarm input's changes; ptz runs one PTZ action.
 
 probe:
   --module PATH, --address HOST, --port N, --user NAME, --password TEXT   as for record
@@ -538,7 +605,7 @@ probe:
   3 the module could not be loaded or has no device search, or FILE could not be written;
   4 the module misused a host object.
 
-Device (record, io):
+Device (record, io, ptz):
   --module PATH          the module to load (default: beside this program, else the one of its build tree)
   --address HOST         camera address (default 127.0.0.1)
   --port N               camera HTTP port (default 80)
@@ -565,11 +632,20 @@ IO (io):
   --relay N=on|off       switch relay N (from 1) after all relays were switched off at start; repeatable
   --watch SECONDS        print input changes for this long (default: until the relay commands went out)
 
+PTZ (one action per run; results print as the module's code and a word):
+  ACTION                 move up|down|left|right|up-left|up-right|down-left|down-right, zoom in|out,
+                         focus near|far, iris open|close, stop, preset list|save NAME|goto NAME|
+                         rename OLD NEW (goes to OLD, then renames it)|delete NAME
+  --channel N            PTZ channel (default 0); --speed N: 1 to 16 (default 8)
+  --wait S               seconds the module gets to send the command before it is closed (default 0.5)
+  Presets are kept by the module in BrantelIPCapture_<MAC>.preset beside this program (MAC: --param 3).
+  Exit status: 0 done, 1 the module refused (its code printed), 2 usage, 3 no module, device or control.
+
 Exit status: 0 every requested stream received frames and every file was written completely;
   1 some requested stream received no frame; 2 usage error; 3 the module could not be loaded or
   opened, an output could not be created, or a file could not be written completely; 4 the module
   misused a host object (reported as MISUSE lines). For io: 0 the IO started and every relay command was
   taken; 3 the module could not be loaded or opened or the IO not started, or a relay command was refused.
 )usage";
-}
+    }
 }

@@ -120,6 +120,19 @@ struct ProbeOptions
     double timeoutSeconds = 60.0;
 };
 
+// brantel-host ptz: one PTZ action on one channel. `action` is the words after the options, such as
+// {"move", "up"}, {"preset", "save", "Gate"}; ParsePtz checks them.
+struct PtzOptions
+{
+    std::optional<std::filesystem::path> modulePath;
+    DeviceOptions device;
+    std::uint32_t channel = 0;
+    std::int32_t speed = 8;
+    // How long the module gets to send a queued command before the driver is closed.
+    double waitSeconds = 0.5;
+    std::vector<std::string> action;
+};
+
 struct Command
 {
     enum class Kind
@@ -128,15 +141,19 @@ struct Command
         Record,
         Probe,
         Io,
+        Ptz,
     };
     Kind kind = Kind::Help;
     RecordOptions record;
     ProbeOptions probe;
     IoOptions io;
+    PtzOptions ptz;
 };
 
 // The arguments after the program name. Throws UsageError.
 Command ParseCommandLine(const std::vector<std::string>& arguments);
+// The arguments of the ptz command (the first is "ptz"); `help` is set for --help. Throws UsageError.
+PtzOptions ParsePtz(const std::vector<std::string>& arguments, bool& help);
 std::string UsageText();
 
 // One --stream value: an optional codec first ("h264" or "jpeg"), then key=value items separated

@@ -9,6 +9,7 @@
 #include "tools/host/io_command.h"
 #include "tools/host/posix_system.h"
 #include "tools/host/probe_command.h"
+#include "tools/host/ptz_command.h"
 #include "tools/host/record_command.h"
 #include "tools/host/summary.h"
 
@@ -35,6 +36,11 @@ int main(int argc, char** argv)
     try
     {
         posix::InstallInterruptHandler();
+        if (command.kind == Command::Kind::Ptz)
+        {
+            Console console(std::cout, std::cerr, Console::Mode::Plain);
+            return RunPtz(command.ptz, console);
+        }
         Console console(std::cout, std::cerr,
                         posix::StdoutIsTerminal() ? Console::Mode::Terminal : Console::Mode::Plain);
         const auto interrupted = [] { return posix::InterruptRequested(); };
