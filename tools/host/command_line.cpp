@@ -552,40 +552,41 @@ std::string FormatParamsText(const std::map<int, std::string>& params, const std
     for (const auto& [index, value] : params)
         text += std::to_string(index) + "=" + oneLine(value) + "\n";
     return text;
+}
 
-    PtzOptions ParsePtz(const std::vector<std::string>& arguments, bool& help)
-    {
-        PtzOptions options;
-        DeviceArguments device;
-        help = !ReadCommandOptions(arguments, "ptz",
-                                   [&](const std::string& option, ArgumentCursor& cursor)
-                                   {
-                                       // The action's words stand among the options: "move up", "preset save Gate".
-                                       if (option.rfind("-", 0) != 0 || option == "-")
-                                           options.action.push_back(option);
-                                       else if (device.Read(option, cursor, options.modulePath, options.device))
-                                           return true;
-                                       else if (option == "--channel")
-                                           options.channel = ReadUnsigned(cursor.Value(option), 0, kMaxChannel, option);
-                                       else if (option == "--speed")
-                                           options.speed = static_cast<std::int32_t>(
-                                               ReadUnsigned(cursor.Value(option), 1, 16, option));
-                                       else if (option == "--wait")
-                                           options.waitSeconds = ReadSeconds(cursor.Value(option), option);
-                                       else
-                                           return false;
+PtzOptions ParsePtz(const std::vector<std::string>& arguments, bool& help)
+{
+    PtzOptions options;
+    DeviceArguments device;
+    help = !ReadCommandOptions(arguments, "ptz",
+                               [&](const std::string& option, ArgumentCursor& cursor)
+                               {
+                                   // The action's words stand among the options: "move up", "preset save Gate".
+                                   if (option.rfind("-", 0) != 0 || option == "-")
+                                       options.action.push_back(option);
+                                   else if (device.Read(option, cursor, options.modulePath, options.device))
                                        return true;
-                                   });
-        if (help)
-            return options;
-        device.Finish(options.device);
-        CheckPtzAction(options.action);
+                                   else if (option == "--channel")
+                                       options.channel = ReadUnsigned(cursor.Value(option), 0, kMaxChannel, option);
+                                   else if (option == "--speed")
+                                       options.speed =
+                                           static_cast<std::int32_t>(ReadUnsigned(cursor.Value(option), 1, 16, option));
+                                   else if (option == "--wait")
+                                       options.waitSeconds = ReadSeconds(cursor.Value(option), option);
+                                   else
+                                       return false;
+                                   return true;
+                               });
+    if (help)
         return options;
-    }
+    device.Finish(options.device);
+    CheckPtzAction(options.action);
+    return options;
+}
 
-    std::string UsageText()
-    {
-        return R"usage(usage: brantel-host probe [OPTIONS]
+std::string UsageText()
+{
+    return R"usage(usage: brantel-host probe [OPTIONS]
        brantel-host record [OPTIONS] --stream STREAM [--stream STREAM ...] [--motion]
        brantel-host io [DEVICE OPTIONS] [--relay N=on|off ...] [--watch SECONDS]
        brantel-host ptz [DEVICE OPTIONS] [--channel N] [--speed N] [--wait S] ACTION
@@ -647,5 +648,5 @@ Exit status: 0 every requested stream received frames and every file was written
   misused a host object (reported as MISUSE lines). For io: 0 the IO started and every relay command was
   taken; 3 the module could not be loaded or opened or the IO not started, or a relay command was refused.
 )usage";
-    }
+}
 }
