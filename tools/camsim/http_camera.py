@@ -275,7 +275,7 @@ class CameraState:
         self.alarm_style = AlarmStyle()
         # Raised by /camsim/alarmstream?end=1: every alarm stream opened before ends.
         self.alarm_ends = 0
-        self.ptz = {"pan": 0, "tilt": 0, "zoom": 0, "moving": False, "stops": 0, "camid": 0}
+        self.ptz = {}  # camera id -> {"pan", "tilt", "zoom", "moving", "stops"}
         self.lens = {"autofocus": None, "autoiris": None, "focus": 0, "iris": 0}
         self.presets = {}  # camera id -> sorted preset numbers
         self.last_goto = None
@@ -288,7 +288,7 @@ class CameraState:
                 "relays": {str(k): v for k, v in self.relays.items()},
                 "motion": self.motion,
                 "alarm_input": self.alarm_input,
-                "ptz": dict(self.ptz),
+                "ptz": {str(k): dict(v) for k, v in self.ptz.items()},
                 "lens": dict(self.lens),
                 "presets": {str(k): sorted(v) for k, v in self.presets.items()},
                 "last_goto": self.last_goto,
@@ -499,8 +499,7 @@ class HttpCamera:
             if camid is None or camid < 1:
                 return bad
             with state.lock:
-                ptz = state.ptz
-                ptz["camid"] = camid
+                ptz = state.ptz.setdefault(camid, {"pan": 0, "tilt": 0, "zoom": 0, "moving": False, "stops": 0})
                 if query.get("stop") == "1":
                     ptz.update(pan=0, tilt=0, zoom=0, moving=False)
                     ptz["stops"] += 1
