@@ -35,6 +35,14 @@ private:
     CManualEvent m_ended;
 };
 
+// Marks the flag ended when a thread body leaves, however it leaves.
+struct CThreadEndMarker
+{
+    explicit CThreadEndMarker(CThreadEndFlag& flag) : end(flag) {}
+    ~CThreadEndMarker() { end.Ended(); }
+    CThreadEndFlag& end;
+};
+
 template <typename Owner> class TTickThread : public CTickThread
 {
 public:
@@ -56,18 +64,11 @@ protected:
     void OnTick() override { m_owner.GetInputStatesWrapper(); }
     void ThreadFunction() override
     {
-        const EndMarker marker(m_end);
+        const CThreadEndMarker marker(m_end);
         CTickThread::ThreadFunction();
     }
 
 private:
-    struct EndMarker
-    {
-        explicit EndMarker(CThreadEndFlag& flag) : end(flag) {}
-        ~EndMarker() { end.Ended(); }
-        CThreadEndFlag& end;
-    };
-
     Owner& m_owner;
     CThreadEndFlag m_end;
 };
@@ -92,18 +93,11 @@ protected:
     void HandleWorkItem(COutputState& item) override { m_owner.HandleOutputItem(item); }
     void ThreadFunction() override
     {
-        const EndMarker marker(m_end);
+        const CThreadEndMarker marker(m_end);
         CQueueThread<COutputState>::ThreadFunction();
     }
 
 private:
-    struct EndMarker
-    {
-        explicit EndMarker(CThreadEndFlag& flag) : end(flag) {}
-        ~EndMarker() { end.Ended(); }
-        CThreadEndFlag& end;
-    };
-
     Owner& m_owner;
     CThreadEndFlag m_end;
 };
