@@ -21,6 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint8_t kFirstRestartType = 64;
 constexpr std::uint8_t kFirstDynamicType = 128;
 constexpr std::uint8_t kFirstInBandQ = 128;
+constexpr std::uint8_t kPerPictureQ = 255;
 constexpr std::size_t kQuantizationHeaderSize = 4;
 
 constexpr std::uint8_t kEndOfImage[] = {0xFF, 0xD9};
@@ -64,11 +65,12 @@ public:
         m_out.push_back(precisionAndId);
         Bytes(entries);
     }
-    // Baseline, 8-bit samples, three components with the given numbers; the first is luminance.
+    // 8-bit samples, three components with the given numbers; the first is luminance. Baseline
+    // frames only allow 8-bit tables, so 16-bit ones need an extended sequential frame.
     void Frame(std::uint32_t width, std::uint32_t height, std::uint8_t firstComponent, std::uint8_t lumaSampling,
-               std::uint8_t chromaTable)
+               std::uint8_t chromaTable, bool sixteenBitTables = false)
     {
-        Bytes({0xFF, 0xC0, 0x00, 0x11, 0x08});
+        Bytes({0xFF, static_cast<std::uint8_t>(sixteenBitTables ? 0xC1 : 0xC0), 0x00, 0x11, 0x08});
         Uint16(height);
         Uint16(width);
         Bytes({0x03, firstComponent, lumaSampling, 0x00});
@@ -189,9 +191,15 @@ bool CJpegRTPMediaParser::StartPicture(std::span<const std::uint8_t> payload)
         position += kQuantizationHeaderSize;
         if (payload.size() - position < length)
             return false;
-        // Without tables in the picture (length 0, or a header that breaks the must-be-zero
-        // rule), the base tables of RFC 2435 stand in.
-        if (mbz == 0 && length != 0)
+        TableSet* reusable = picture.q == kPerPictureQ ? nullptr : &m_tablesByQ[picture.q - kFirstInBandQ];
+        // Without tables in the picture and none kept for its Q (or with a header that breaks the
+        // must-be-zero rule), the base tables of RFC 2435 stand in.
+        if (length == 0 && reusable != nullptr && !reusable->tables.empty())
+        {
+            picture.precision = reusable->precision;
+            picture.tables = reusable->tables;
+        }
+        else if (mbz == 0 && length != 0)
         {
             // Bit i of the precision marks table i as 16-bit (128 bytes); one or two tables
             // must fill the length exactly, else the DQT segments would be malformed.
@@ -201,6 +209,8 @@ bool CJpegRTPMediaParser::StartPicture(std::span<const std::uint8_t> payload)
                 return false;
             const std::span<const std::uint8_t> tables = payload.subspan(position, length);
             picture.tables.assign(tables.begin(), tables.end());
+            if (reusable != nullptr)
+                *reusable = TableSet{picture.precision, picture.tables};
         }
         position += length;
     }
@@ -241,6 +251,7 @@ std::vector<std::uint8_t> CJpegRTPMediaParser::BuildHeader() const
     if (picture.restartInterval != 0)
         out.RestartInterval(picture.restartInterval);
     bool twoTables = true;
+    bool sixteenBit = false;
     if (picture.tables.empty())
     {
         const std::array<std::uint8_t, 2 * jpeg::kBlockSize> tables = jpeg::QuantizationTablesFromRfc(picture.q);
@@ -254,11 +265,13 @@ std::vector<std::uint8_t> CJpegRTPMediaParser::BuildHeader() const
         const std::span<const std::uint8_t> tables(picture.tables);
         out.QuantizationTable(wideFirst ? 0x10 : 0x00, tables.first(first));
         twoTables = tables.size() > first;
+        const bool wideSecond = twoTables && (picture.precision & 2) != 0;
         if (twoTables)
-            out.QuantizationTable((picture.precision & 2) != 0 ? 0x11 : 0x01, tables.subspan(first));
+            out.QuantizationTable(wideSecond ? 0x11 : 0x01, tables.subspan(first));
+        sixteenBit = wideFirst || wideSecond;
     }
     const std::uint8_t sampling = (picture.type & 1) == 0 ? 0x21 : 0x22;
-    out.Frame(picture.width, picture.height, 1, sampling, twoTables ? 0x01 : 0x00);
+    out.Frame(picture.width, picture.height, 1, sampling, twoTables ? 0x01 : 0x00, sixteenBit);
     out.HuffmanTables();
     out.Scan(1);
     return out.Take();
@@ -271,14 +284,14 @@ void CJpegRTPMediaParser::FinishPicture(std::uint32_t rtpTimestamp)
     if (client == nullptr || allocator == nullptr)
         return;
 
-    const std::size_t collected = m_picture.size + m_frame.size();
-    const std::vector<std::uint8_t> header = BuildHeader();
-    // A short header that is not smaller than all that was collected leaves no room for image data.
-    if (m_picture.q < kFirstInBandQ && header.size() >= collected)
+    // A picture without image data is no picture; any other size is.
+    if (m_frame.empty())
     {
         Reset();
         return;
     }
+    const std::size_t collected = m_picture.size + m_frame.size();
+    const std::vector<std::uint8_t> header = BuildHeader();
     m_width = m_picture.width;
     m_height = m_picture.height;
     // Strict decoders take a picture without an end marker for a truncated one. Entropy-coded

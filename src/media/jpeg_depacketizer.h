@@ -2,6 +2,7 @@
 // joined by their offsets and the headers the camera leaves out are written in front.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -58,6 +59,18 @@ private:
     void FinishPicture(std::uint32_t rtpTimestamp);
     // The rebuilt JPEG headers; empty when the picture cannot be rebuilt.
     std::vector<std::uint8_t> BuildHeader() const;
+
+    // Tables of one Q: bit i of the precision marks table i as 16-bit.
+    struct TableSet
+    {
+        std::uint8_t precision = 0;
+        std::vector<std::uint8_t> tables;
+    };
+    // Q 128 to 254 name tables a camera may send once and then leave out (length 0), so the last
+    // ones seen for each Q are kept across pictures and resets; Q 255 tables come with every
+    // picture. At most 127 sets of at most two 16-bit tables.
+    static constexpr std::size_t kReusableTableCount = 127;
+    std::array<TableSet, kReusableTableCount> m_tablesByQ;
 
     bool m_waitingForFirstFragment = true;
     std::uint32_t m_fragmentHeaderSize = kMainHeaderSize;

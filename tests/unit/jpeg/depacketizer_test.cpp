@@ -20,7 +20,7 @@ using testing::QuantizationHeader;
 using testing::RestartHeader;
 using testing::Segment;
 
-constexpr std::uint8_t kDqt = 0xDB, kSof0 = 0xC0, kDht = 0xC4, kSos = 0xDA, kDri = 0xDD, kApp0 = 0xE0;
+constexpr std::uint8_t kDqt = 0xDB, kSof0 = 0xC0, kSof1 = 0xC1, kDht = 0xC4, kSos = 0xDA, kDri = 0xDD, kApp0 = 0xE0;
 
 std::vector<std::uint8_t> Markers(const std::vector<Segment>& segments)
 {
@@ -101,14 +101,24 @@ TEST_F(ShortHeader, WidthByteZeroMeans2048)
     EXPECT_EQ(Bytes(frame.body.begin() + 3, frame.body.begin() + 7), (Bytes{0x08, 0x00, 0x08, 0x00}));
 }
 
-TEST_F(ShortHeader, PictureNotLargerThanTheHeaderIsDropped)
+TEST_F(ShortHeader, PicturesOfAnySizeAreDeliveredButNotEmptyOnes)
 {
-    // 8 + 597 collected bytes = 605, the size of the header itself.
-    Send(Join({MainHeader(0, 1, 50, 40, 30), EntropyData(597)}), true);
+    // 8 + 597 collected bytes = 605, the size of the header itself: a small picture of a still
+    // scene, not a damaged one.
+    for (const std::size_t size : {597u, 1u})
+    {
+        const Bytes data = EntropyData(size);
+        Send(Join({MainHeader(0, 1, 50, 40, 30), data}), true);
+        const auto frames = Frames();
+        ASSERT_EQ(frames.size(), 1u) << size;
+        EXPECT_EQ(frames[0].data.size(), CJpegRTPMediaParser::kShortHeaderSize + size + 2);
+        EXPECT_TRUE(
+            std::equal(data.begin(), data.end(), frames[0].data.begin() + CJpegRTPMediaParser::kShortHeaderSize));
+        kit.Sink().Clear();
+    }
+    Send(MainHeader(0, 1, 50, 40, 30), true);
     EXPECT_TRUE(Frames().empty());
     EXPECT_TRUE(parser.IsWaitingForFirstFragment());
-    Send(Join({MainHeader(0, 1, 50, 40, 30), EntropyData(598)}), true);
-    EXPECT_EQ(Frames().size(), 1u);
 }
 
 TEST_F(ShortHeader, DataEndingWithEndMarkerIsNotGivenASecondOne)
@@ -360,6 +370,61 @@ TEST_F(InBandTables, SixteenBitTableIsMarkedSo)
     EXPECT_EQ(segments[2].body[2], 0x10);
     EXPECT_EQ(segments[2].body.size(), 3u + 128);
     EXPECT_EQ(segments[3].body[2], 0x01);
+    // Baseline frames forbid 16-bit tables: extended sequential, still 8-bit samples.
+    EXPECT_TRUE(Find(segments, kSof0).body.empty());
+    EXPECT_EQ(Find(segments, kSof1).body.at(2), 0x08);
+}
+
+TEST_F(InBandTables, TablesSentOnceAreKeptPerQ)
+{
+    Bytes tables200(128), tables201(256);
+    for (std::size_t i = 0; i < tables200.size(); ++i)
+        tables200[i] = static_cast<std::uint8_t>(i + 1);
+    for (std::size_t i = 0; i < tables201.size(); ++i)
+        tables201[i] = static_cast<std::uint8_t>(i / 2);
+    const Bytes data = EntropyData(300);
+    std::uint32_t timestamp = 0;
+    const auto send = [&](std::uint8_t q, const Bytes& tables, std::uint8_t precision = 0) {
+        Send(Join({MainHeader(0, 1, q, 40, 30), QuantizationHeader(tables, precision), data}), true, timestamp += 3000);
+    };
+    send(200, tables200);
+    send(201, tables201, 3);
+    send(201, {});
+    SkipSequenceNumber(); // a lost packet resets the picture, not the tables
+    send(200, {});
+    send(255, Bytes(128, 9));
+    send(255, {}); // Q 255 tables belong to one picture only
+
+    const auto frames = Frames();
+    ASSERT_EQ(frames.size(), 6u);
+    const auto dqt = [&](std::size_t frame)
+    {
+        Bytes all;
+        for (const Segment& segment : HeaderSegments(frames[frame].data))
+            if (segment.marker == kDqt)
+                all = Join({all, segment.body});
+        return all;
+    };
+    const auto sofMarker = [&](std::size_t frame) { return HeaderSegments(frames[frame].data).at(4).marker; };
+    EXPECT_EQ(dqt(2), dqt(1));
+    EXPECT_EQ(dqt(2), Join({{0x00, 0x83, 0x10},
+                            Bytes(tables201.begin(), tables201.begin() + 128),
+                            {0x00, 0x83, 0x11},
+                            Bytes(tables201.begin() + 128, tables201.end())}));
+    EXPECT_EQ(sofMarker(2), kSof1);
+    EXPECT_EQ(dqt(3), dqt(0));
+    EXPECT_EQ(dqt(3), Join({{0x00, 0x43, 0x00},
+                            Bytes(tables200.begin(), tables200.begin() + 64),
+                            {0x00, 0x43, 0x01},
+                            Bytes(tables200.begin() + 64, tables200.end())}));
+    EXPECT_EQ(sofMarker(3), kSof0);
+    const auto standIn = jpeg::QuantizationTablesFromRfc(99);
+    EXPECT_EQ(dqt(5), Join({{0x00, 0x43, 0x00},
+                            Bytes(standIn.begin(), standIn.begin() + 64),
+                            {0x00, 0x43, 0x01},
+                            Bytes(standIn.begin() + 64, standIn.end())}));
+    for (std::size_t frame = 0; frame < frames.size(); ++frame)
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), frames[frame].data.end() - 2 - data.size())) << frame;
 }
 
 TEST_F(InBandTables, MissingOrMalformedTablesAreDropped)
