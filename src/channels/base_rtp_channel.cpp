@@ -42,7 +42,7 @@ void CBaseRTPChannel::OnPacket(const platform::SocketAddressV4& source, const CR
     if (source.address != m_deviceAddress)
         return;
     m_packetEvent.Set();
-    m_rtcp.UpdateSequence(packet.GetSequenceNumber());
+    m_rtcp.UpdateSequence(packet.GetSequenceNumber(), packet.GetSSRC());
     ProcessPacket(packet);
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -29,11 +30,36 @@ std::uint32_t MakeOwnSSRC(const void* salt)
     return static_cast<std::uint32_t>(mixed ^ (mixed >> 31));
 }
 
-// Camera quirk: until the camera's first sender report has named its SSRC, the report block
-// names the source by the camera's IPv4 address with its four bytes reversed (192.0.2.7 goes
-// out as 7.2.0.192). RFC 3550 has no value for a source not yet heard of; this is the one the
-// cameras of this family have always been answered with before their first sender report,
-// and they keep the session going on it.
+// RFC 7022: a CNAME of 96 random bits in base64 names this receiver without giving away its
+// user or host, and differs between receivers and runs.
+std::string MakeCName(const void* salt)
+{
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::array<std::uint8_t, 12> random{};
+    if (!platform::FillRandomBytes(random))
+    {
+        for (std::size_t i = 0; i < random.size(); i += 4)
+        {
+            const std::uint32_t word = MakeOwnSSRC(static_cast<const std::uint8_t*>(salt) + i);
+            for (std::size_t byte = 0; byte < 4; ++byte)
+                random[i + byte] = static_cast<std::uint8_t>(word >> (8 * byte));
+        }
+    }
+    std::string cname;
+    for (std::size_t i = 0; i < random.size(); i += 3)
+    {
+        const std::uint32_t group = std::uint32_t{random[i]} << 16 | std::uint32_t{random[i + 1]} << 8 | random[i + 2];
+        for (int shift = 18; shift >= 0; shift -= 6)
+            cname.push_back(kAlphabet[(group >> shift) & 0x3F]);
+    }
+    return cname;
+}
+
+// Camera quirk: until an RTP packet or a sender report of the camera has shown its SSRC, the
+// report block names the source by the camera's IPv4 address with its four bytes reversed
+// (192.0.2.7 goes out as 7.2.0.192). RFC 3550 has no value for a source not yet heard of; this
+// is the one the cameras of this family have always been answered with before they showed
+// their SSRC, and they keep the session going on it.
 std::uint32_t ReversedAddress(std::uint32_t addressNetworkOrder)
 {
     std::array<std::uint8_t, 4> octets{};
@@ -45,7 +71,7 @@ std::uint32_t ReversedAddress(std::uint32_t addressNetworkOrder)
 
 CRTCPHandler::CRTCPHandler(IDebugMessage* owner, std::uint32_t reportPeriodMilliseconds)
     : CBaseThread(owner), m_reportPeriodMilliseconds(reportPeriodMilliseconds), m_ownSSRC(MakeOwnSSRC(this)),
-      m_udpClient(owner)
+      m_cname(MakeCName(this)), m_udpClient(owner)
 {
     m_udpClient.SetSelectTimeout(kSelectPeriodSeconds, 0);
     m_udpClient.SetBufferSize(kDatagramBufferBytes);
@@ -82,12 +108,8 @@ void CRTCPHandler::StopRTCP()
 {
     // The report thread ends first, so that no report follows the BYE.
     StopThread(kStopWaitMilliseconds);
-    std::optional<platform::SocketAddressV4> destination;
-    {
-        CRecursiveLockGuard guard(m_stateLock);
-        destination = DestinationLocked();
-    }
-    SendToCamera(BuildBye(m_ownSSRC), destination);
+    const Report last = PrepareReport();
+    SendToCamera(BuildReceiverCompound(last.fields, m_cname, true), last.destination);
     m_udpClient.ClosePort();
     // After the close: no datagram can latch a sender again.
     CRecursiveLockGuard guard(m_stateLock);
@@ -105,10 +127,11 @@ void CRTCPHandler::SetServerPort(std::uint16_t port)
     m_serverPort = port;
 }
 
-void CRTCPHandler::UpdateSequence(std::uint16_t sequence)
+void CRTCPHandler::UpdateSequence(std::uint16_t sequence, std::uint32_t ssrc)
 {
     CRecursiveLockGuard guard(m_stateLock);
     m_sequence.Update(sequence);
+    m_cameraSSRC = ssrc;
 }
 
 void CRTCPHandler::OnDatagram(IRTPClient* client, const platform::SocketAddressV4& sender,
@@ -128,6 +151,7 @@ void CRTCPHandler::OnDatagram(IRTPClient* client, const platform::SocketAddressV
         if (compound->senderReport)
         {
             m_lastSenderReport = ReceivedSenderReport{*compound->senderReport, platform::MonotonicMilliseconds()};
+            m_cameraSSRC = compound->senderReport->senderSSRC;
             // The camera's first sender report shows where it really sends from, which can
             // differ from the port its SETUP answer named; reports go there from now on.
             if (!m_latchedSender)
@@ -148,7 +172,7 @@ void CRTCPHandler::ThreadFunction()
         if (signalled == 0 || IsStopRequested())
             return;
         const Report report = PrepareReport();
-        SendToCamera(BuildReceiverReport(report.fields), report.destination);
+        SendToCamera(BuildReceiverCompound(report.fields, m_cname, false), report.destination);
     }
 }
 
@@ -159,16 +183,12 @@ CRTCPHandler::Report CRTCPHandler::PrepareReport()
     report.destination = DestinationLocked();
     report.fields.ownSSRC = m_ownSSRC;
     report.fields.extendedHighestSequence = m_sequence.GetExtendedHighestSequence();
+    report.fields.sourceSSRC = m_cameraSSRC ? *m_cameraSSRC : ReversedAddress(m_cameraAddress);
     if (m_lastSenderReport)
     {
-        report.fields.sourceSSRC = m_lastSenderReport->report.senderSSRC;
         report.fields.lastSenderReport = m_lastSenderReport->report.ntpMiddle;
         report.fields.delaySinceLastSenderReport =
             ToDelaySinceLastSenderReport(platform::MonotonicMilliseconds() - m_lastSenderReport->arrival);
-    }
-    else
-    {
-        report.fields.sourceSSRC = ReversedAddress(m_cameraAddress);
     }
     return report;
 }
@@ -199,5 +219,6 @@ void CRTCPHandler::ForgetCameraLocked()
     m_serverPort = 0;
     m_latchedSender.reset();
     m_lastSenderReport.reset();
+    m_cameraSSRC.reset();
 }
 }

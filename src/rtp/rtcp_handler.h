@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "platform/socket.h"
 #include "rtp/rtcp_packets.h"
@@ -32,20 +33,23 @@ public:
     // and starts reporting. Fails when already started, for address 0, or when the port or the
     // thread cannot be opened.
     bool StartRTCP(std::uint32_t cameraAddress, std::uint16_t port);
-    // Stops reporting, says BYE to the camera and closes the port. Forgets the camera's
-    // sender reports, its ports and the latched sender; keeps the sequence tracking, which
-    // spans reconnects.
+    // Stops reporting, says BYE (after a last receiver report) to the camera and closes the
+    // port. Forgets the camera's sender reports, its SSRC, its ports and the latched sender; keeps the sequence
+    // tracking, which spans reconnects.
     void StopRTCP();
     // 0 while stopped.
     std::uint16_t GetLocalPort();
     // The camera's RTCP port from the SETUP answer, in host order; 0 for none. Reports go
     // there until the camera's first sender report shows where it really sends from.
     void SetServerPort(std::uint16_t port);
-    // The sequence number of each RTP packet accepted from the camera.
-    void UpdateSequence(std::uint16_t sequence);
+    // The sequence number and source of each RTP packet accepted from the camera; reports
+    // name that source.
+    void UpdateSequence(std::uint16_t sequence, std::uint32_t ssrc);
 
     // Drawn once, at construction.
     std::uint32_t GetOwnSSRC() const { return m_ownSSRC; }
+    // Random, drawn once at construction, sent in every report.
+    const std::string& GetCName() const { return m_cname; }
 
     void OnDatagram(IRTPClient* client, const platform::SocketAddressV4& sender,
                     std::span<const std::uint8_t> bytes) override;
@@ -77,6 +81,7 @@ private:
 
     const std::uint32_t m_reportPeriodMilliseconds;
     const std::uint32_t m_ownSSRC;
+    const std::string m_cname;
     CUDPClient m_udpClient;
     // Set by each datagram of the camera; wakes the report thread.
     CEvent m_reportEvent{false};
@@ -87,6 +92,8 @@ private:
     std::uint16_t m_serverPort = 0;
     std::optional<platform::SocketAddressV4> m_latchedSender;
     std::optional<ReceivedSenderReport> m_lastSenderReport;
+    // Shown by the camera's RTP packets or its sender reports.
+    std::optional<std::uint32_t> m_cameraSSRC;
     CRTPSequenceTracker m_sequence;
 };
 }

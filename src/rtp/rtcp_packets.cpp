@@ -103,6 +103,38 @@ std::array<std::uint8_t, kRTCPByeLength> BuildBye(std::uint32_t ownSSRC)
     return bytes;
 }
 
+std::vector<std::uint8_t> BuildSourceDescription(std::uint32_t ownSSRC, std::string_view cname)
+{
+    constexpr std::uint8_t kItemCName = 1;
+    constexpr std::size_t kLongestItem = 255;
+    const std::string_view text = cname.substr(0, kLongestItem);
+    // Header, SSRC, item type and length, the text, then at least one zero byte ending the
+    // item list, up to the next word.
+    const std::size_t unpadded = kHeaderLength + 4 + 2 + text.size() + 1;
+    std::vector<std::uint8_t> bytes((unpadded + 3) / 4 * 4, 0);
+    const std::span<std::uint8_t> out(bytes);
+    WriteHeader(out, 1, kRTCPPacketTypeSourceDescription);
+    WriteBigEndian32(out.subspan(4), ownSSRC);
+    bytes[8] = kItemCName;
+    bytes[9] = static_cast<std::uint8_t>(text.size());
+    std::copy(text.begin(), text.end(), bytes.begin() + 10);
+    return bytes;
+}
+
+std::vector<std::uint8_t> BuildReceiverCompound(const RTCPReceiverReport& report, std::string_view cname, bool bye)
+{
+    const auto receiverReport = BuildReceiverReport(report);
+    std::vector<std::uint8_t> bytes(receiverReport.begin(), receiverReport.end());
+    const std::vector<std::uint8_t> description = BuildSourceDescription(report.ownSSRC, cname);
+    bytes.insert(bytes.end(), description.begin(), description.end());
+    if (bye)
+    {
+        const auto goodbye = BuildBye(report.ownSSRC);
+        bytes.insert(bytes.end(), goodbye.begin(), goodbye.end());
+    }
+    return bytes;
+}
+
 std::uint32_t ToDelaySinceLastSenderReport(std::uint64_t elapsedMilliseconds)
 {
     constexpr std::uint64_t kLargest = std::numeric_limits<std::uint32_t>::max();

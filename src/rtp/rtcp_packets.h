@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
+#include <vector>
 
 namespace kestrav
 {
 constexpr std::uint8_t kRTCPPacketTypeSenderReport = 200;
 constexpr std::uint8_t kRTCPPacketTypeReceiverReport = 201;
+constexpr std::uint8_t kRTCPPacketTypeSourceDescription = 202;
 constexpr std::uint8_t kRTCPPacketTypeBye = 203;
 
 // A receiver report with one report block.
@@ -54,6 +57,12 @@ struct RTCPReceiverReport
 
 std::array<std::uint8_t, kRTCPReceiverReportLength> BuildReceiverReport(const RTCPReceiverReport& report);
 std::array<std::uint8_t, kRTCPByeLength> BuildBye(std::uint32_t ownSSRC);
+// An SDES packet with one chunk: the own source and its CNAME (at most 255 bytes are sent).
+std::vector<std::uint8_t> BuildSourceDescription(std::uint32_t ownSSRC, std::string_view cname);
+// What the receiver sends (RFC 3550 section 6.1: every datagram a compound packet that starts
+// with a report and carries the CNAME): the receiver report, the SDES and, when leaving, a BYE
+// last.
+std::vector<std::uint8_t> BuildReceiverCompound(const RTCPReceiverReport& report, std::string_view cname, bool bye);
 
 // `elapsedMilliseconds` in the DLSR unit of 1/65536 s, truncated; a delay beyond the 32-bit
 // field (some 18 hours) is reported as its largest value rather than wrapped to a short one.

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "rtp/rtcp_handler.h"
@@ -69,6 +70,26 @@ std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The SDES that follows every receiver report: V=2, SC=1, PT=SDES, length 6 words, then the
+// own SSRC, the 16-character CNAME item and the zero bytes that end the chunk.
+Bytes Sdes(const CRTCPHandler& handler)
+{
+    Bytes sdes = Words({0x81CA0006, handler.GetOwnSSRC()});
+    sdes.insert(sdes.end(), {0x01, 0x10});
+    sdes.insert(sdes.end(), handler.GetCName().begin(), handler.GetCName().end());
+    sdes.insert(sdes.end(), {0x00, 0x00});
+    return sdes;
+}
+
+Bytes Join(Bytes first, const Bytes& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// A receiver report and its SDES.
+constexpr std::size_t kReportSize = 32 + 28;
+
 // For the checks that nothing (more) arrives.
 void ShortenReceiveTimeout(UdpPeer& peer)
 {
@@ -125,22 +146,25 @@ TEST_F(RtcpHandler, ReportsEveryPeriodToTheSetupPortBeforeAnySenderReport)
 {
     CRTCPHandler handler(&m_owner, 20);
     for (const std::uint16_t sequence : {65534, 65535, 0, 1})
-        handler.UpdateSequence(sequence);
+        handler.UpdateSequence(sequence, 0x5EED0001);
     ASSERT_TRUE(handler.StartRTCP(LoopbackAddress(), 0));
     EXPECT_NE(handler.GetLocalPort(), 0);
     EXPECT_EQ(handler.GetThreadName(), "RTCP Handler Thread");
     handler.SetServerPort(m_setupPort.Port());
 
-    const Bytes expected = Words({
-        0x81C90007,           // V=2, P=0, RC=1, PT=RR, length 7 words
-        handler.GetOwnSSRC(), // own SSRC
-        0x0100007F,           // the camera's address reversed, for want of its SSRC
-        0x00000000,           // fraction and cumulative number lost
-        0x00010001,           // one wrap, highest sequence 1
-        0x00000000,           // jitter
-        0x00000000,           // LSR: no sender report yet
-        0x00000000,           // DLSR
-    });
+    const Bytes expected = Join(Words({
+                                    0x81C90007,           // V=2, P=0, RC=1, PT=RR, length 7 words
+                                    handler.GetOwnSSRC(), // own SSRC
+                                    0x5EED0001,           // the source the RTP packets showed
+                                    0x00000000,           // fraction and cumulative number lost
+                                    0x00010001,           // one wrap, highest sequence 1
+                                    0x00000000,           // jitter
+                                    0x00000000,           // LSR: no sender report yet
+                                    0x00000000,           // DLSR
+                                }),
+                                Sdes(handler));
+    EXPECT_EQ(handler.GetCName().find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"),
+              std::string::npos);
     // Two in a row: nothing but the period sends them.
     EXPECT_EQ(m_setupPort.Receive(), expected);
     EXPECT_EQ(m_setupPort.Receive(), expected);
@@ -152,13 +176,14 @@ TEST_F(RtcpHandler, AnswersASenderReportAtOnceWhereItCameFrom)
     auto handler = std::make_unique<CRTCPHandler>(&m_owner, 600000);
     ASSERT_TRUE(handler->StartRTCP(LoopbackAddress(), 0));
     handler->SetServerPort(m_setupPort.Port());
-    handler->UpdateSequence(4711);
+    handler->UpdateSequence(4711, 0xCAFEBABE);
 
     const auto sent = std::chrono::steady_clock::now();
     m_cameraSender.Send(handler->GetLocalPort(), SenderReport(0xCAFEBABE, 0x1122334455667788));
     const Bytes answer = m_cameraSender.Receive();
     const std::int64_t elapsed = MillisecondsSince(sent);
-    ASSERT_EQ(answer.size(), 32u);
+    ASSERT_EQ(answer.size(), kReportSize);
+    EXPECT_EQ(Bytes(answer.begin() + 32, answer.end()), Sdes(*handler));
     // The source named by the sender report, the sequence, and the middle of its NTP time.
     EXPECT_EQ(Bytes(answer.begin(), answer.begin() + 28),
               Words({0x81C90007, handler->GetOwnSSRC(), 0xCAFEBABE, 0, 4711, 0, 0x33445566}));
@@ -168,15 +193,18 @@ TEST_F(RtcpHandler, AnswersASenderReportAtOnceWhereItCameFrom)
     // the first one's source, with the later report's time.
     m_setupPort.Send(handler->GetLocalPort(), SenderReport(0xCAFEBABE, 0x1122AABBCCDD7788));
     const Bytes second = m_cameraSender.Receive();
-    ASSERT_EQ(second.size(), 32u);
+    ASSERT_EQ(second.size(), kReportSize);
     EXPECT_EQ(Field(second, 24), 0xAABBCCDDu);
     ShortenReceiveTimeout(m_setupPort);
     EXPECT_TRUE(m_setupPort.Receive().empty()) << "nothing goes to the SETUP port once a sender is latched";
 
     // Destroying a running handler says BYE as a stop does.
+    const Bytes sdes = Sdes(*handler);
     const std::uint32_t own = handler->GetOwnSSRC();
     handler.reset();
-    EXPECT_EQ(m_cameraSender.Receive(), Words({0x81CB0001, own}));
+    const Bytes bye = m_cameraSender.Receive();
+    ASSERT_EQ(bye.size(), kReportSize + 8);
+    EXPECT_EQ(Bytes(bye.begin() + 32, bye.end()), Join(sdes, Words({0x81CB0001, own})));
 }
 
 TEST_F(RtcpHandler, TheDelaySinceTheSenderReportGrowsWithEveryReport)
@@ -190,7 +218,7 @@ TEST_F(RtcpHandler, TheDelaySinceTheSenderReportGrowsWithEveryReport)
     for (int i = 0; i < 3; ++i)
     {
         const Bytes report = m_cameraSender.Receive();
-        ASSERT_EQ(report.size(), 32u);
+        ASSERT_EQ(report.size(), kReportSize);
         EXPECT_EQ(Field(report, 24), 0x00010002u);
         delays.push_back(Field(report, 28));
     }
@@ -222,7 +250,7 @@ TEST_F(RtcpHandler, OnlyTheCamerasRtcpIsAnsweredAndOnlyASenderReportLatches)
     // still without a source SSRC or a time to echo.
     m_cameraSender.Send(handler.GetLocalPort(), kReceiverReportAndSdes);
     const Bytes answer = m_setupPort.Receive();
-    ASSERT_EQ(answer.size(), 32u);
+    ASSERT_EQ(answer.size(), kReportSize);
     EXPECT_EQ(Field(answer, 8), 0x0100007Fu);
     EXPECT_EQ(Field(answer, 24), 0u);
     EXPECT_EQ(Field(answer, 28), 0u);
@@ -234,17 +262,22 @@ TEST_F(RtcpHandler, StopSaysByeAfterTheLastReportAndARestartForgetsTheSender)
 {
     CRTCPHandler handler(&m_owner, 20);
     ASSERT_TRUE(handler.StartRTCP(LoopbackAddress(), 0));
-    handler.UpdateSequence(7);
+    handler.UpdateSequence(7, 0xCAFEBABE);
     m_cameraSender.Send(handler.GetLocalPort(), SenderReport(0xCAFEBABE, 0x1122334455667788));
-    ASSERT_EQ(m_cameraSender.Receive().size(), 32u);
+    ASSERT_EQ(m_cameraSender.Receive().size(), kReportSize);
 
     handler.StopRTCP();
     EXPECT_EQ(handler.GetLocalPort(), 0);
     Bytes datagram;
     do
         datagram = m_cameraSender.Receive();
-    while (datagram.size() == 32);
-    EXPECT_EQ(datagram, Words({0x81CB0001, handler.GetOwnSSRC()})) << "V=2, SC=1, PT=BYE, length 1";
+    while (datagram.size() == kReportSize);
+    // One compound packet: a last report, the SDES, then V=2, SC=1, PT=BYE, length 1.
+    ASSERT_EQ(datagram.size(), kReportSize + 8);
+    EXPECT_EQ(Bytes(datagram.begin(), datagram.begin() + 28),
+              Words({0x81C90007, handler.GetOwnSSRC(), 0xCAFEBABE, 0, 7, 0, 0x33445566}));
+    EXPECT_EQ(Bytes(datagram.begin() + 32, datagram.end()),
+              Join(Sdes(handler), Words({0x81CB0001, handler.GetOwnSSRC()})));
     ShortenReceiveTimeout(m_cameraSender);
     EXPECT_TRUE(m_cameraSender.Receive().empty()) << "nothing after the BYE";
 
@@ -253,7 +286,7 @@ TEST_F(RtcpHandler, StopSaysByeAfterTheLastReportAndARestartForgetsTheSender)
     ASSERT_TRUE(handler.StartRTCP(LoopbackAddress(), 0));
     handler.SetServerPort(m_setupPort.Port());
     const Bytes report = m_setupPort.Receive();
-    ASSERT_EQ(report.size(), 32u);
+    ASSERT_EQ(report.size(), kReportSize);
     EXPECT_EQ(Field(report, 8), 0x0100007Fu);
     EXPECT_EQ(Field(report, 16), 7u);
     EXPECT_EQ(Field(report, 24), 0u);
@@ -282,6 +315,7 @@ TEST_F(RtcpHandler, StartsOnlyOnceForACameraAndOnAFreePort)
 
     CRTCPHandler other(&m_owner);
     EXPECT_NE(other.GetOwnSSRC(), handler.GetOwnSSRC()) << "each handler draws its own source identifier";
+    EXPECT_NE(other.GetCName(), handler.GetCName());
 }
 }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "rtp/rtcp_packets.h"
@@ -60,6 +61,29 @@ TEST(RtcpPackets, ByeNamesOnlyTheOwnSource)
 {
     const auto built = BuildBye(0xA1B2C3D4);
     EXPECT_EQ(Bytes(built.begin(), built.end()), (Bytes{0x81, 203, 0x00, 0x01, 0xA1, 0xB2, 0xC3, 0xD4}));
+}
+
+TEST(RtcpPackets, ReportsGoOutAsCompoundPacketsWithTheCNameAndByeLast)
+{
+    const RTCPReceiverReport report{0xA1B2C3D4, 0x0A0B0C0D, 7, 0, 0};
+    const auto receiverReport = BuildReceiverReport(report);
+    const Bytes rr(receiverReport.begin(), receiverReport.end());
+    // SC=1, PT=SDES: the chunk's 4 + 2 + 3 bytes and the end of its item list fill 3 words.
+    const Bytes sdes = {0x81, 202, 0x00, 0x03, 0xA1, 0xB2, 0xC3, 0xD4, 0x01, 0x03, 'r', 'c', 'v', 0x00, 0x00, 0x00};
+    const Bytes bye = {0x81, 203, 0x00, 0x01, 0xA1, 0xB2, 0xC3, 0xD4};
+    EXPECT_EQ(BuildReceiverCompound(report, "rcv", false), Concatenated({rr, sdes}));
+    EXPECT_EQ(BuildReceiverCompound(report, "rcv", true), Concatenated({rr, sdes, bye}));
+    // A CNAME that fills its last word still gets a zero byte, and so a word of its own.
+    EXPECT_EQ(BuildSourceDescription(0xA1B2C3D4, "ab"),
+              (Bytes{0x81, 202, 0x00, 0x03, 0xA1, 0xB2, 0xC3, 0xD4, 0x01, 0x02, 'a', 'b', 0x00, 0x00, 0x00, 0x00}));
+    const Bytes longest = BuildSourceDescription(1, std::string(300, 'x'));
+    ASSERT_EQ(longest.size(), 8u + 2 + 255 + 3);
+    EXPECT_EQ(longest[9], 255);
+    EXPECT_EQ(longest.back(), 0x00);
+    // What it sends reads back as RTCP, packet by packet.
+    const auto parsed = ParseRTCPCompound(BuildReceiverCompound(report, "rcv", true));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->packetCount, 3u);
 }
 
 TEST(RtcpPackets, DelaySinceLastSenderReportIsInUnitsOf65536thsOfASecond)
