@@ -106,8 +106,10 @@ bool BindSocket(SocketHandle socket, std::uint16_t port);
 std::uint16_t GetSocketLocalPort(SocketHandle socket);
 
 // Bytes received, or kSocketFailure. A datagram longer than `buffer` is dropped with
-// kSocketErrorMessageTooLong, as Winsock does, rather than cut short unnoticed.
-int ReceiveFromSocket(SocketHandle socket, std::span<std::uint8_t> buffer, SocketAddressV4* sender);
+// kSocketErrorMessageTooLong, as Winsock does, rather than cut short unnoticed; then
+// `datagramLength`, when given, is its real length where the OS tells it (Linux does), else 0.
+int ReceiveFromSocket(SocketHandle socket, std::span<std::uint8_t> buffer, SocketAddressV4* sender,
+                      std::size_t* datagramLength = nullptr);
 // Bytes sent, or kSocketFailure.
 int SendToSocket(SocketHandle socket, std::span<const std::uint8_t> bytes, const SocketAddressV4& destination);
 

@@ -205,7 +205,8 @@ void CUDPClient::ThreadFunction()
         }
 
         platform::SocketAddressV4 sender;
-        const int received = platform::ReceiveFromSocket(socket, buffer, &sender);
+        std::size_t datagramLength = 0;
+        const int received = platform::ReceiveFromSocket(socket, buffer, &sender, &datagramLength);
         if (IsStopRequested())
             break;
         if (received > 0)
@@ -217,8 +218,10 @@ void CUDPClient::ThreadFunction()
                  platform::LastSocketError() == platform::kSocketErrorMessageTooLong &&
                  buffer.size() < kMaximumBufferSize)
         {
-            // That datagram is lost; the next one of its size fits.
-            buffer.resize(std::min<std::size_t>(buffer.size() + kBufferGrowth, kMaximumBufferSize));
+            // That datagram is lost; the next one of its size fits. Where the OS does not tell
+            // the size, the buffer grows by steps.
+            const std::size_t wanted = datagramLength > buffer.size() ? datagramLength : buffer.size() + kBufferGrowth;
+            buffer.resize(std::min<std::size_t>(wanted, kMaximumBufferSize));
         }
     }
 }

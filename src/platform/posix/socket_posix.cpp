@@ -248,8 +248,11 @@ std::uint16_t GetSocketLocalPort(SocketHandle socket)
     return ntohs(local.sin_port);
 }
 
-int ReceiveFromSocket(SocketHandle socket, std::span<std::uint8_t> buffer, SocketAddressV4* sender)
+int ReceiveFromSocket(SocketHandle socket, std::span<std::uint8_t> buffer, SocketAddressV4* sender,
+                      std::size_t* datagramLength)
 {
+    if (datagramLength != nullptr)
+        *datagramLength = 0;
     if (!IsValid(socket))
         return Fail(kSocketFailure, kSocketErrorNotSocket);
     sockaddr_in from{};
@@ -266,7 +269,13 @@ int ReceiveFromSocket(SocketHandle socket, std::span<std::uint8_t> buffer, Socke
     if (received < 0)
         return Fail(kSocketFailure);
     if (static_cast<std::size_t>(received) > capacity)
+    {
+#if defined(__linux__)
+        if (datagramLength != nullptr)
+            *datagramLength = static_cast<std::size_t>(received);
+#endif
         return Fail(kSocketFailure, kSocketErrorMessageTooLong);
+    }
     if (sender != nullptr)
         *sender = fromLength >= sizeof from && from.sin_family == AF_INET ? FromNative(from) : SocketAddressV4{};
     return static_cast<int>(received);

@@ -27,8 +27,10 @@ TEST(Socket, ADatagramLongerThanTheBufferIsDroppedAsTooLong)
     peer.Send(receiver.Port(), std::vector<std::uint8_t>(100, 0xCD));
 
     std::vector<std::uint8_t> buffer(1536);
-    EXPECT_EQ(ReceiveFromSocket(receiver.Handle(), buffer, nullptr), kSocketFailure);
+    std::size_t length = 1;
+    EXPECT_EQ(ReceiveFromSocket(receiver.Handle(), buffer, nullptr, &length), kSocketFailure);
     EXPECT_EQ(LastSocketError(), kSocketErrorMessageTooLong);
+    EXPECT_EQ(length, 2000u) << "Linux tells the length of what did not fit";
     SocketAddressV4 sender;
     EXPECT_EQ(ReceiveFromSocket(receiver.Handle(), buffer, &sender), 100);
     EXPECT_EQ(sender, Loopback(peer.Port()));

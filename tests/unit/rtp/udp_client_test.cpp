@@ -85,17 +85,24 @@ TEST_F(UdpClient, ReportsEverySelectPeriodWithoutData)
     EXPECT_TRUE(WaitUntil([&] { return m_user.idles >= 3; }));
 }
 
-TEST_F(UdpClient, GrowsItsBufferInStepsAfterDatagramsThatDidNotFit)
+TEST_F(UdpClient, GrowsItsBufferToADatagramThatDidNotFitAtOnce)
 {
     m_client.SetBufferSize(1024);
     ASSERT_TRUE(m_client.OpenPort(&m_user, 0));
-    // 1024, 2048 and 3072 bytes are too short and lose a copy each; 4096 takes the fourth.
-    const std::vector<std::uint8_t> large(3500, 0x33);
-    for (int i = 0; i < 4; ++i)
-        m_peer.Send(m_client.GetPort(), large);
-    m_peer.Send(m_client.GetPort(), std::vector<std::uint8_t>{9});
+    // Only the first copy of each size is lost, up to the largest datagram UDP carries. One
+    // at a time: two of those may not fit the socket's own buffer together.
+    const std::vector<std::uint8_t> large(3500, 0x33), largest(65507, 0x44), small{9};
+    m_peer.Send(m_client.GetPort(), large);
+    m_peer.Send(m_client.GetPort(), large);
+    ASSERT_TRUE(WaitUntil([&] { return m_user.Count() == 1; }));
+    m_peer.Send(m_client.GetPort(), largest);
+    m_peer.Send(m_client.GetPort(), small);
     ASSERT_TRUE(WaitUntil([&] { return m_user.Count() == 2; }));
+    m_peer.Send(m_client.GetPort(), largest);
+    ASSERT_TRUE(WaitUntil([&] { return m_user.Count() == 3; }));
     EXPECT_EQ(m_user.datagrams[0], large);
+    EXPECT_EQ(m_user.datagrams[1], small);
+    EXPECT_EQ(m_user.datagrams[2], largest);
 }
 
 TEST_F(UdpClient, OpensOnceAndTellsItsUserOnceWhenClosed)
