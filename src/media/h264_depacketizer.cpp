@@ -32,6 +32,13 @@ unsigned NalType(std::uint8_t header)
 {
     return header & 0x1F;
 }
+
+// Whether slice data (after the NAL header) belongs to the first slice of a picture: its
+// first_mb_in_slice, an exponential-Golomb code, is 0, written as a single 1 bit.
+bool StartsPicture(std::span<const std::uint8_t> sliceData)
+{
+    return !sliceData.empty() && (sliceData[0] & 0x80) != 0;
+}
 }
 
 CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver) : CRTPMediaParser(driver) {}
@@ -160,7 +167,10 @@ bool CH264RTPMediaParser::HandleFragment(std::span<const std::uint8_t> payload)
     if ((header & kFuStartBit) != 0)
     {
         const std::uint8_t nalHeader = static_cast<std::uint8_t>((indicator & 0xE0) | NalType(header));
-        if (NalType(nalHeader) == kNalTypeIdrSlice && !m_startUp)
+        // In start-up the access unit may have begun before the first packet seen, and only
+        // its first slice may open a key frame; without it the first key frame of a camera that
+        // sends its sets only in the session description would be lost, and a whole GOP with it.
+        if (NalType(nalHeader) == kNalTypeIdrSlice && (!m_startUp || StartsPicture(payload.subspan(2))))
             AddParameterSets();
         AppendNalUnit(std::span<const std::uint8_t>(&nalHeader, 1));
         m_fragmentOpen = true;

@@ -46,8 +46,8 @@ private:
 
     bool m_waitingForKeyFrame = true;
     bool m_frameComplete = true;
-    // Until the first marker bit or in-band parameter set, a fragmented IDR slice gets no
-    // parameter sets in front.
+    // Until the first marker bit or in-band parameter set, only the first slice of a picture
+    // gets the parameter sets in front when it is a fragmented IDR slice.
     bool m_startUp = true;
     // What the frame being built holds.
     bool m_fragmentOpen = false;

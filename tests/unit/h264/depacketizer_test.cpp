@@ -113,19 +113,34 @@ TEST_F(H264Depacketizer, FragmentsRebuildOneNalUnitWithTheSetsInFront)
     EXPECT_EQ(Frames()[0].typeCode, ipcapture::kTypeCodeH264);
 }
 
-TEST_F(H264Depacketizer, RightAfterAResetAFragmentedIdrSliceGetsNoSetsAndIsDropped)
+TEST_F(H264Depacketizer, AfterPlayOrAResetOnlyAPicturesFirstFragmentedIdrSliceGetsTheSets)
 {
+    // A camera that announces its sets only in the session description: its very first key
+    // frame is shown, and so is the first one after a loss. 0x88 starts the slice data with
+    // first_mb_in_slice 0; 0x01 belongs to a later slice, whose picture began before the loss.
     StoreSdpSets();
+    const Bytes expected = Join({kStart, sps, kStart, kPps, kStart, {0x65, 0x88, 0x02}, kTrailer});
+    Send({0x7C, 0x85, 0x88}, false);
+    Send({0x7C, 0x45, 0x02}, true);
     parser.Reset();
-    Send({0x7C, 0x85, 0x01}, false);
-    Send({0x7C, 0x45, 0x02}, true);
-    EXPECT_TRUE(Frames().empty());
+    Send({0x7C, 0x85, 0x01}, false, 6000);
+    Send({0x7C, 0x45, 0x02}, true, 6000);
+    parser.Reset();
+    Send({0x7C, 0x85, 0x88}, false, 9000);
+    Send({0x7C, 0x45, 0x02}, true, 9000);
+    // Sets sent in the stream replace those of the description and are not doubled.
+    parser.Reset();
+    const Bytes inBandPps = {0x68, 0xCE, 0x38, 0x80};
+    Send(inBandPps, false, 12000);
+    Send({0x7C, 0x85, 0x88}, false, 12000);
+    Send({0x7C, 0x45, 0x02}, true, 12000);
 
-    // The marker bit ended the start-up: the next key frame is complete.
-    Send({0x7C, 0x85, 0x01}, false);
-    Send({0x7C, 0x45, 0x02}, true);
-    ASSERT_EQ(Frames().size(), 1u);
-    EXPECT_EQ(FrameData(0), Join({kStart, sps, kStart, kPps, kStart, {0x65, 0x01, 0x02}, kTrailer}));
+    const auto frames = Frames();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].data, expected);
+    EXPECT_EQ(frames[0].typeCode, ipcapture::kTypeCodeH264);
+    EXPECT_EQ(frames[1].data, expected) << "the later slice's picture is not delivered";
+    EXPECT_EQ(frames[2].data, Join({kStart, sps, kStart, inBandPps, kStart, {0x65, 0x88, 0x02}, kTrailer}));
 }
 
 TEST_F(H264Depacketizer, AnAggregateAppendsEachUnitAfterAStartCode)

@@ -30,15 +30,14 @@ struct StreamCase
     const char* name;
     std::uint32_t width;
     std::uint32_t height;
-    // Frames the host should receive. The parameter sets of a stream that sends none in-band go
-    // in front of a fragmented IDR slice only after the first marker bit, so such a stream's
-    // first key frame is dropped.
+    // Frames the host should receive: all of them, the first key frame of a stream that sends
+    // its sets only in the SDP included.
     std::size_t frames;
 };
 
 const StreamCase kStreams[] = {
     {"baseline_352x288_inband", 352, 288, 16},  // FU-A, in-band sets, sequence wrap
-    {"high_1920x1080_sprop", 1920, 1080, 5},    // sets only in the SDP, delimiters, cropped
+    {"high_1920x1080_sprop", 1920, 1080, 6},    // sets only in the SDP, delimiters, cropped
     {"main_640x360_slices", 640, 360, 10},      // four slices per picture, FU-A
     {"high_1280x720_stapa", 1280, 720, 8},      // sets and SEI aggregated, scaling matrices
     {"high444_200x120_inband", 200, 120, 6},    // 4:4:4 with one-pixel cropping units
