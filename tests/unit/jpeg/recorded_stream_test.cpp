@@ -1,8 +1,8 @@
 // Streams recorded from GStreamer's rtpjpegpay (tests/data/jpeg/record.py; Q=255 with in-band
 // tables) go through the depacketizer, as recorded and rewritten into what GStreamer does not
-// send (tables from Q, restart marker headers). FFmpeg must decode every picture without a
-// complaint and all variants must decode to the same pixels. Without FFmpeg the decoder checks
-// are skipped after everything else was checked.
+// send (tables from Q, restart marker headers, tables sent once for their Q). FFmpeg must decode
+// every picture without a complaint and all variants must decode to the same pixels. Without
+// FFmpeg the decoder checks are skipped after everything else was checked.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -67,6 +67,27 @@ Bytes WithTablesFromQ(const Bytes& datagram, int quality)
     return rewritten;
 }
 
+// Under Q 200, whose tables a camera may send once: a first fragment after the first keeps its
+// quantization table header with length 0 and loses the tables.
+Bytes WithTablesOnce(const Bytes& datagram, bool& tablesSent)
+{
+    Bytes rewritten = datagram;
+    const std::size_t main = kRtpHeaderSize;
+    rewritten[main + 5] = 200;
+    if (rewritten[main + 1] != 0 || rewritten[main + 2] != 0 || rewritten[main + 3] != 0)
+        return rewritten;
+    if (tablesSent)
+    {
+        const std::size_t length = std::size_t{rewritten[main + 10]} << 8 | rewritten[main + 11];
+        rewritten[main + 10] = 0;
+        rewritten[main + 11] = 0;
+        rewritten.erase(rewritten.begin() + static_cast<std::ptrdiff_t>(main + 12),
+                        rewritten.begin() + static_cast<std::ptrdiff_t>(main + 12 + length));
+    }
+    tablesSent = true;
+    return rewritten;
+}
+
 // Type 1 becomes type 65 with a restart marker header (interval 0: the data has no markers).
 Bytes WithRestartHeader(const Bytes& datagram)
 {
@@ -121,21 +142,25 @@ TEST_F(RecordedStream, EveryVariantDecodesCleanlyToTheSamePixels)
         SCOPED_TRACE(stream.name);
         const std::vector<Bytes> recorded = testing::LoadJpegStream(stream.name);
         ASSERT_FALSE(recorded.empty());
-        std::vector<Bytes> fromQ, restart;
+        std::vector<Bytes> fromQ, restart, tablesOnce;
+        bool tablesSent = false;
         for (const Bytes& datagram : recorded)
         {
             fromQ.push_back(WithTablesFromQ(datagram, stream.quality));
             restart.push_back(WithRestartHeader(datagram));
+            tablesOnce.push_back(WithTablesOnce(datagram, tablesSent));
         }
         const auto inBandFrames = Depacketize(recorded);
         const auto fromQFrames = Depacketize(fromQ);
         const auto restartFrames = Depacketize(restart);
+        const auto tablesOnceFrames = Depacketize(tablesOnce);
         ASSERT_EQ(inBandFrames.size(), stream.pictures);
         ASSERT_EQ(fromQFrames.size(), stream.pictures);
         ASSERT_EQ(restartFrames.size(), stream.pictures);
+        ASSERT_EQ(tablesOnceFrames.size(), stream.pictures);
         for (std::size_t i = 0; i < stream.pictures; ++i)
         {
-            for (const auto* frame : {&inBandFrames[i], &fromQFrames[i], &restartFrames[i]})
+            for (const auto* frame : {&inBandFrames[i], &fromQFrames[i], &restartFrames[i], &tablesOnceFrames[i]})
             {
                 EXPECT_EQ(frame->typeCode, ipcapture::kTypeCodeJpeg);
                 EXPECT_EQ(frame->width, 320u);
@@ -153,12 +178,15 @@ TEST_F(RecordedStream, EveryVariantDecodesCleanlyToTheSamePixels)
             const Decoded inBand = Decode(inBandFrames[i].data);
             const Decoded tablesFromQ = Decode(fromQFrames[i].data);
             const Decoded withRestart = Decode(restartFrames[i].data);
+            const Decoded withTablesOnce = Decode(tablesOnceFrames[i].data);
             EXPECT_EQ(inBand.errors, "") << "picture " << i;
             EXPECT_EQ(tablesFromQ.errors, "") << "picture " << i;
             EXPECT_EQ(withRestart.errors, "") << "picture " << i;
+            EXPECT_EQ(withTablesOnce.errors, "") << "picture " << i;
             EXPECT_NE(inBand.md5.find("MD5="), std::string::npos);
             EXPECT_EQ(tablesFromQ.md5, inBand.md5) << "picture " << i;
             EXPECT_EQ(withRestart.md5, inBand.md5) << "picture " << i;
+            EXPECT_EQ(withTablesOnce.md5, inBand.md5) << "picture " << i;
         }
     }
     if (!haveFfmpeg)
