@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "platform/process.h"
 #include "platform/thread.h"
 #include "rtp/rtp_receiver_user.h"
 #include "rtsp/rtsp_stream_parser.h"
@@ -23,6 +24,11 @@ constexpr std::size_t kBodyReadLimit = 512;
 constexpr std::uint32_t kStopCheckMs = 100;
 // Once the session ends, its last answer (TEARDOWN) is waited for this long at the most.
 constexpr std::uint32_t kStoppingReceiveMs = 1000;
+// Some cameras send a body (an HTML page) with a 401 but no Content-Length. The bytes that arrive
+// until the connection has been quiet this long after such an answer are that body and are dropped,
+// so that the next answer is read from its status line.
+constexpr std::uint32_t kStrayBodyQuietMs = 200;
+constexpr std::size_t kClientNonceBytes = 8;
 
 const char* MethodName(RtspRequestType type)
 {
@@ -77,6 +83,8 @@ bool CBaseRTSPClient::StartSession(const RTSPSessionParams& params, IRTPReceiver
     m_user = user;
     m_transportMode = transportMode;
     m_paused = false;
+    m_countedNonce.clear();
+    m_nonceCount = 0;
     if (Connect() && StartThread("RTSP Client Thread"))
         return true;
     StopSession();
@@ -222,19 +230,41 @@ bool CBaseRTSPClient::Exchange(RtspRequestType type)
         return false;
     if (type == RtspRequestType::Play && m_transportMode == kTransportInterleaved)
         return ReadInterleaved(); // the PLAY answer is skipped as stream bytes
-    const std::string response = ReceiveResponse();
+    bool lengthGiven = false;
+    const std::string response = ReceiveResponse(lengthGiven);
     if (response.empty())
         return false;
-    return m_parser.Parse(response, type);
+    const bool parsed = m_parser.Parse(response, type);
+    if (!lengthGiven && m_parser.GetStatusCode() == 401)
+        DropStrayBody();
+    return parsed;
 }
 
-std::string CBaseRTSPClient::ReceiveResponse()
+void CBaseRTSPClient::DropStrayBody()
+{
+    std::array<std::uint8_t, kBodyReadLimit> buffer{};
+    std::size_t dropped = 0;
+    // A camera that trickles bytes without end holds the session no longer than one receive time-out.
+    const std::uint64_t started = CTime::Now();
+    while (dropped < kMaxResponseBody && CTime::ElapsedSince(started) < m_params.receiveTimeoutMs &&
+           !IsStopRequested() &&
+           platform::WaitForSocketReadable(m_socket, kStrayBodyQuietMs) == platform::WaitResult::Signaled)
+    {
+        const int received = platform::ReceiveSocket(m_socket, buffer, 0, false);
+        if (received <= 0)
+            return;
+        dropped += static_cast<std::size_t>(received);
+    }
+}
+
+std::string CBaseRTSPClient::ReceiveResponse(bool& lengthGiven)
 {
     std::string response;
     if (!ReceiveHeaders(response))
         return {};
     // Cameras differ on the blank after the colon; the value is trimmed either way.
     const std::string length = TrimBlanks(FindKeyValue("content-length", ":", ToLowerCopy(response), "\r\n"));
+    lengthGiven = !length.empty();
     const std::int32_t bodyLength = length.empty() ? 0 : ParseStrictIntOrZero(length);
     if (bodyLength < 0 || static_cast<std::size_t>(bodyLength) > kMaxResponseBody)
         return {};
@@ -288,7 +318,8 @@ bool CBaseRTSPClient::ReadInterleaved()
 {
     if (m_user == nullptr)
         return false;
-    CRTSPStreamParser streamParser(*m_user);
+    // The channels the camera answered the SETUP with (0 and 1 when it named none).
+    CRTSPStreamParser streamParser(*m_user, m_parser.GetRTPChannel(), m_parser.GetRTCPChannel());
     std::vector<std::uint8_t> buffer(kFirstInterleavedRead);
     std::size_t wanted = kFirstInterleavedRead;
     for (;;)
@@ -329,7 +360,8 @@ std::string CBaseRTSPClient::BuildRequest(RtspRequestType type)
         return {};
 
     const std::string cseq = FormatText("CSeq: %u\r\n", m_parser.IncrementCSeq());
-    const std::string authorization = AuthorizationLine(method, sessionUrl);
+    // Each request is signed with its own URI, which servers compare with the request line.
+    const std::string authorization = AuthorizationLine(method, url);
     const std::string userAgent = "User-Agent: Kestrav\r\n";
     const std::string& sessionId = m_parser.GetSessionId();
     const std::string session =
@@ -348,7 +380,7 @@ std::string CBaseRTSPClient::BuildRequest(RtspRequestType type)
         break;
     case RtspRequestType::Setup:
         text += m_transportMode == kTransportInterleaved
-                    ? std::string("Transport: RTP/AVP/TCP;unicast\r\n")
+                    ? std::string("Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n")
                     : FormatText("Transport: RTP/AVP/UDP;unicast;client_port=%u-%u\r\n", m_params.clientRtpPort,
                                  m_params.clientRtcpPort);
         break;
@@ -392,7 +424,7 @@ std::string CBaseRTSPClient::ControlUrl(const std::string& sessionUrl) const
     return url + control;
 }
 
-std::string CBaseRTSPClient::AuthorizationLine(const char* method, const std::string& url) const
+std::string CBaseRTSPClient::AuthorizationLine(const char* method, const std::string& url)
 {
     switch (m_params.authScheme)
     {
@@ -408,10 +440,27 @@ std::string CBaseRTSPClient::AuthorizationLine(const char* method, const std::st
         if (realm.empty() || nonce.empty() || m_params.userName.empty() || m_params.password.empty() || url.empty())
             return {};
         // The user name goes into the header in quotes.
+        const std::string& opaque = m_parser.GetOpaque();
         if (!IsSafeInHeader(m_params.userName) || m_params.userName.find('"') != std::string::npos ||
-            !IsSafeInHeader(realm) || !IsSafeInHeader(nonce))
+            !IsSafeInHeader(realm) || !IsSafeInHeader(nonce) || !IsSafeInHeader(opaque))
             return {};
-        return DigestAuthorizationLine(m_params.userName, realm, m_params.password, method, url, nonce);
+        if (!m_parser.OffersQopAuth())
+            return DigestAuthorizationLine(m_params.userName, realm, m_params.password, method, url, nonce, opaque,
+                                           std::nullopt);
+        // The count restarts with each new nonce; the client nonce is fresh for every request.
+        if (nonce != m_countedNonce)
+        {
+            m_countedNonce = nonce;
+            m_nonceCount = 0;
+        }
+        std::array<std::uint8_t, kClientNonceBytes> random{};
+        if (!platform::FillRandomBytes(random))
+            return {};
+        std::string clientNonce;
+        for (const std::uint8_t byte : random)
+            clientNonce += FormatText("%02x", byte);
+        return DigestAuthorizationLine(m_params.userName, realm, m_params.password, method, url, nonce, opaque,
+                                       DigestQopAuth{++m_nonceCount, clientNonce});
     }
     case RtspAuthScheme::None:
         break;

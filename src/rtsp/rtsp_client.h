@@ -60,7 +60,9 @@ private:
     bool Connect();
     void CloseConnection();
     bool Exchange(RtspRequestType type);
-    std::string ReceiveResponse();
+    // `lengthGiven` tells whether the headers named a Content-Length.
+    std::string ReceiveResponse(bool& lengthGiven);
+    void DropStrayBody();
     bool ReceiveHeaders(std::string& response);
     // One read of at most the buffer within the receive time-out; given up early when a stop is
     // requested meanwhile. kSocketFailure on time-out, failure or stop.
@@ -70,7 +72,7 @@ private:
 
     std::string SessionUrl() const;
     std::string ControlUrl(const std::string& sessionUrl) const;
-    std::string AuthorizationLine(const char* method, const std::string& url) const;
+    std::string AuthorizationLine(const char* method, const std::string& url);
 
     CRTSPResponseParser m_parser;
     platform::SocketHandle m_socket = platform::kInvalidSocket;
@@ -84,5 +86,8 @@ private:
     CEvent m_playEvent{false};
     bool m_paused = false;
     std::uint32_t m_idleWaitMs = 2000;
+    // The Digest nonce that m_nonceCount counts requests for.
+    std::string m_countedNonce;
+    std::uint32_t m_nonceCount = 0;
 };
 }

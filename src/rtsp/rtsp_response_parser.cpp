@@ -154,9 +154,76 @@ std::int32_t SessionTimeoutOf(std::string_view value)
     return static_cast<std::int32_t>(*seconds);
 }
 
-std::string ChallengeParameter(std::string_view parameters, std::string_view key)
+// The value after the header name's colon, trimmed; cameras differ on the blank after the colon.
+std::string_view HeaderValue(std::string_view line)
 {
-    return RemoveChars(TrimBlanks(FindKeyValue(key, "=", parameters, ",\r\n")), "\"");
+    const std::size_t colon = line.find(':');
+    std::string_view value = colon == std::string_view::npos ? std::string_view{} : line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    return value;
+}
+
+// The value of the auth-param `lowerKey` in a challenge's "key=value, key=\"quoted, value\"" list,
+// unquoted; a comma inside quotes belongs to the value. Empty when absent.
+std::string ChallengeParameter(std::string_view parameters, std::string_view lowerKey)
+{
+    std::string_view rest = parameters;
+    while (!rest.empty())
+    {
+        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t' || rest.front() == ','))
+            rest.remove_prefix(1);
+        const std::size_t equals = rest.find_first_of("=,");
+        if (equals == std::string_view::npos)
+            return {};
+        const std::string key = ToLowerCopy(TrimBlanks(rest.substr(0, equals)));
+        if (rest[equals] == ',')
+        {
+            rest.remove_prefix(equals);
+            continue;
+        }
+        rest.remove_prefix(equals + 1);
+        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t'))
+            rest.remove_prefix(1);
+        std::string value;
+        if (!rest.empty() && rest.front() == '"')
+        {
+            const std::size_t close = rest.find('"', 1);
+            const std::size_t end = close == std::string_view::npos ? rest.size() : close;
+            value = rest.substr(1, end - 1);
+            rest.remove_prefix(close == std::string_view::npos ? rest.size() : close + 1);
+        }
+        else
+        {
+            const std::size_t end = rest.find(',');
+            value = TrimBlanks(rest.substr(0, end));
+            rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+        }
+        if (key == lowerKey)
+            return value;
+    }
+    return {};
+}
+
+// True when a qop list ("auth", "auth,auth-int") offers plain auth.
+bool ListsQopAuth(std::string_view qop)
+{
+    for (const std::string& option : SplitText(qop, ','))
+    {
+        if (ToLowerCopy(TrimBlanks(option)) == "auth")
+            return true;
+    }
+    return false;
+}
+
+std::optional<std::uint32_t> PortNumber(std::string_view& scan)
+{
+    const std::optional<std::uint32_t> number = ConsumeNumber(scan);
+    if (!number || *number > kMaxPort)
+        return std::nullopt;
+    return number;
 }
 
 // Where `lowerName` first occurs in the lower-cased line, provided that occurrence starts the line or
@@ -291,16 +358,10 @@ bool CRTSPResponseParser::ParseCSeq(std::string_view line)
 
 bool CRTSPResponseParser::ParseContentBase(std::string_view line)
 {
-    constexpr std::string_view kName = "Content-Base:";
-    const std::size_t nameAt = line.find(kName);
-    if (nameAt == std::string_view::npos)
-    {
-        m_contentBase.clear();
-        return false;
-    }
-    const std::size_t urlAt = line.find("rtsp://", nameAt + kName.size());
+    const std::string_view value = HeaderValue(line);
+    const std::size_t urlAt = value.find("rtsp://");
     if (urlAt != std::string_view::npos)
-        m_contentBase = TrimBlanks(line.substr(urlAt));
+        m_contentBase = TrimBlanks(value.substr(urlAt));
     return true;
 }
 
@@ -328,35 +389,62 @@ bool CRTSPResponseParser::ParseContentLength(std::string_view line)
 
 bool CRTSPResponseParser::ParseTransport(std::string_view line)
 {
-    const std::string ports = FindKeyValue("server_port", "=", line, ";\r\n");
+    const std::string value(HeaderValue(line));
+    if (!ParseChannelPair(value))
+        return false;
+    const std::string ports = FindKeyValue("server_port", "=", value, ";\r\n");
     if (ports.empty())
         return true;
-    // Whatever follows the second number is ignored: some cameras (Victure PC730 among them) run the
+    // Whatever follows the port numbers is ignored: some cameras (Victure PC730 among them) run the
     // next parameter on with a comma, "server_port=40000-40001,ssrc=FFFFCCCC".
     std::string_view scan = ports;
-    const std::optional<std::uint32_t> rtpPort = ConsumeNumber(scan);
-    if (!rtpPort || !ConsumeLiteral(scan, "-"))
-        return false;
-    const std::optional<std::uint32_t> rtcpPort = ConsumeNumber(scan);
     // A number beyond 16 bits is no port; truncated it would aim RTCP at some other port.
-    if (!rtcpPort || *rtpPort > kMaxPort || *rtcpPort > kMaxPort)
+    const std::optional<std::uint32_t> rtpPort = PortNumber(scan);
+    if (!rtpPort)
+        return false;
+    std::optional<std::uint32_t> rtcpPort;
+    if (ConsumeLiteral(scan, "-"))
+        rtcpPort = PortNumber(scan);
+    else if (*rtpPort < kMaxPort)
+        rtcpPort = *rtpPort + 1; // a single port names the RTP one; RTCP takes the next (RFC 2326, 12.39)
+    if (!rtcpPort)
         return false;
     m_serverRTPPort = static_cast<std::uint16_t>(*rtpPort);
     m_serverRTCPPort = static_cast<std::uint16_t>(*rtcpPort);
     return true;
 }
 
+bool CRTSPResponseParser::ParseChannelPair(std::string_view transport)
+{
+    const std::string channels = FindKeyValue("interleaved", "=", transport, ";,\r\n");
+    if (channels.empty())
+        return true;
+    std::string_view scan = channels;
+    const std::optional<std::uint32_t> rtp = ConsumeNumber(scan);
+    std::optional<std::uint32_t> rtcp;
+    if (rtp && ConsumeLiteral(scan, "-"))
+        rtcp = ConsumeNumber(scan);
+    else if (rtp)
+        rtcp = *rtp + 1;
+    constexpr std::uint32_t kMaxChannel = 255;
+    if (!rtp || !rtcp || *rtp > kMaxChannel || *rtcp > kMaxChannel || *rtp == *rtcp)
+        return false;
+    m_rtpChannel = static_cast<std::uint8_t>(*rtp);
+    m_rtcpChannel = static_cast<std::uint8_t>(*rtcp);
+    return true;
+}
+
 bool CRTSPResponseParser::ParseSession(std::string_view line)
 {
     // The identifier goes back in every later request; a blank kept around it ("Session: 4711 ;timeout=60")
-    // would name a session the camera does not know.
-    m_sessionId = TrimBlanks(FindKeyValue("Session:", " ", line, ";\r\n"));
-    if (line.find(';') != std::string_view::npos)
+    // would name a session the camera does not know. Parameters other than timeout are passed over.
+    const std::string_view value = HeaderValue(line);
+    const std::size_t semicolon = value.find(';');
+    m_sessionId = TrimBlanks(value.substr(0, semicolon));
+    if (semicolon != std::string_view::npos)
     {
-        const std::string timeout = FindKeyValue("timeout", "=", line, ";\r\n");
-        if (timeout.empty())
-            m_sessionId.clear();
-        else
+        const std::string timeout = FindKeyValue("timeout", "=", ToLowerCopy(value.substr(semicolon)), ";");
+        if (!timeout.empty())
             m_sessionTimeout = SessionTimeoutOf(timeout);
     }
     return !m_sessionId.empty();
@@ -364,14 +452,7 @@ bool CRTSPResponseParser::ParseSession(std::string_view line)
 
 bool CRTSPResponseParser::ParseAuthenticate(std::string_view line, bool& challengeSeen)
 {
-    constexpr std::string_view kName = "WWW-Authenticate: ";
-    const std::size_t nameAt = line.find(kName);
-    if (nameAt == std::string_view::npos)
-    {
-        m_authScheme = RtspAuthScheme::None;
-        return false;
-    }
-    const std::string_view challenge = line.substr(nameAt + kName.size());
+    const std::string_view challenge = HeaderValue(line);
     const std::string_view token = challenge.substr(0, challenge.find_first_of(" \t\r\n"));
     const std::string_view parameters = challenge.substr(token.size());
     if (TrimBlanks(parameters).empty())
@@ -380,10 +461,12 @@ bool CRTSPResponseParser::ParseAuthenticate(std::string_view line, bool& challen
         return false;
     }
 
+    // The scheme token is case-insensitive (RFC 2617, 1.2).
+    const std::string lowerToken = ToLowerCopy(token);
     RtspAuthScheme scheme = RtspAuthScheme::None;
-    if (token == "Digest")
+    if (lowerToken == "digest")
         scheme = RtspAuthScheme::Digest;
-    else if (token == "Basic")
+    else if (lowerToken == "basic")
         scheme = RtspAuthScheme::Basic;
     std::string realm;
     std::string nonce;
@@ -410,6 +493,8 @@ bool CRTSPResponseParser::ParseAuthenticate(std::string_view line, bool& challen
     {
         m_realm = std::move(realm);
         m_nonce = std::move(nonce);
+        m_opaque = ChallengeParameter(parameters, "opaque");
+        m_qopAuth = scheme == RtspAuthScheme::Digest && ListsQopAuth(ChallengeParameter(parameters, "qop"));
     }
     return true;
 }
@@ -483,14 +568,23 @@ bool CRTSPResponseParser::ParseVideoFormat(std::string_view line)
     const std::string sprop = FindKeyValue("sprop-parameter-sets", "=", line, kTerminators);
     if (!sprop.empty())
     {
-        const std::vector<std::string> sets = SplitText(sprop, ',');
-        if (sets.size() < 2)
-            return false;
         // Cameras that list a third set (a second PPS or an SEI) get the first two used; the depacketizer
-        // takes exactly an SPS and a PPS.
-        m_parameterSets.first = DecodeBase64Set(sets[0]);
-        m_parameterSets.second = DecodeBase64Set(sets[1]);
-        return !m_parameterSets.first.empty() && !m_parameterSets.second.empty();
+        // takes exactly an SPS and a PPS. Sets that cannot be used (one only, one oversized or undecodable)
+        // are dropped rather than failing the answer: the camera sends them in band as well.
+        const std::vector<std::string> sets = SplitText(sprop, ',');
+        m_parameterSets.first.clear();
+        m_parameterSets.second.clear();
+        if (sets.size() >= 2)
+        {
+            std::vector<std::uint8_t> first = DecodeBase64Set(sets[0]);
+            std::vector<std::uint8_t> second = DecodeBase64Set(sets[1]);
+            if (!first.empty() && !second.empty())
+            {
+                m_parameterSets.first = std::move(first);
+                m_parameterSets.second = std::move(second);
+            }
+        }
+        return true;
     }
 
     const std::string config = FindKeyValue("config", "=", line, kTerminators);

@@ -87,10 +87,17 @@ public:
     RtspAuthScheme GetAuthScheme() const { return m_authScheme; }
     const std::string& GetRealm() const { return m_realm; }
     const std::string& GetNonce() const { return m_nonce; }
+    // Of the last Digest challenge: its opaque value (empty when none) and whether its qop list
+    // offers "auth".
+    const std::string& GetOpaque() const { return m_opaque; }
+    bool OffersQopAuth() const { return m_qopAuth; }
 
     // From the Transport header's "server_port"; 0 until an answer named them.
     std::uint16_t GetServerRTPPort() const { return m_serverRTPPort; }
     std::uint16_t GetServerRTCPPort() const { return m_serverRTCPPort; }
+    // From the Transport header's "interleaved"; 0 and 1 until an answer named others.
+    std::uint8_t GetRTPChannel() const { return m_rtpChannel; }
+    std::uint8_t GetRTCPChannel() const { return m_rtcpChannel; }
 
     const ParameterSets& GetParameterSets() const { return m_parameterSets; }
 
@@ -107,6 +114,7 @@ private:
     bool ParseContentType(std::string_view line);
     bool ParseContentLength(std::string_view line);
     bool ParseTransport(std::string_view line);
+    bool ParseChannelPair(std::string_view transport);
     bool ParseSession(std::string_view line);
     bool ParseAuthenticate(std::string_view line, bool& challengeSeen);
 
@@ -127,8 +135,12 @@ private:
     RtspAuthScheme m_authScheme = RtspAuthScheme::None;
     std::string m_realm;
     std::string m_nonce;
+    std::string m_opaque;
+    bool m_qopAuth = false;
     std::uint16_t m_serverRTPPort = 0;
     std::uint16_t m_serverRTCPPort = 0;
+    std::uint8_t m_rtpChannel = 0;
+    std::uint8_t m_rtcpChannel = 1;
     ParameterSets m_parameterSets;
 };
 }

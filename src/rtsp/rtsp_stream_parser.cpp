@@ -11,16 +11,16 @@ namespace kestrav
 namespace
 {
 constexpr std::uint8_t kFrameMarker = '$';
-// The client asks for no channels; the camera puts the stream on 0 and its RTCP on 1.
-constexpr std::uint8_t kRTPChannel = 0;
-// GStreamer's server sends sender reports on channel 1 between the RTP frames. Framed by their length,
-// a report whose bytes happen to hold "$" 0x00 cannot pose as an RTP frame header and swallow the video
-// after it. Only this channel is framed: a "$" in RTSP text followed by some other byte is no frame, and
-// taking it for one could skip up to 64 KiB of stream.
-constexpr std::uint8_t kRTCPChannel = 1;
 }
 
-CRTSPStreamParser::CRTSPStreamParser(IRTPReceiverUser& user) : m_user(user) {}
+// The camera's sender reports come on the RTCP channel between the RTP frames. Framed by their length,
+// a report whose bytes happen to hold "$" and the RTP channel cannot pose as an RTP frame header and
+// swallow the video after it. Only these two channels are framed: a "$" in RTSP text followed by some
+// other byte is no frame, and taking it for one could skip up to 64 KiB of stream.
+CRTSPStreamParser::CRTSPStreamParser(IRTPReceiverUser& user, std::uint8_t rtpChannel, std::uint8_t rtcpChannel)
+    : m_rtpChannelNumber(rtpChannel), m_rtcpChannelNumber(rtcpChannel), m_user(user)
+{
+}
 
 void CRTSPStreamParser::Process(std::span<const std::uint8_t> block)
 {
@@ -39,12 +39,12 @@ void CRTSPStreamParser::Process(std::span<const std::uint8_t> block)
         }
         case State::Channel:
             // Any other byte is looked at again as the possible start of a frame ("$$" 0x00 ...).
-            if (block.front() != kRTPChannel && block.front() != kRTCPChannel)
+            if (block.front() != m_rtpChannelNumber && block.front() != m_rtcpChannelNumber)
             {
                 m_state = State::Marker;
                 break;
             }
-            m_rtpChannel = block.front() == kRTPChannel;
+            m_rtpChannel = block.front() == m_rtpChannelNumber;
             block = block.subspan(1);
             m_state = State::LengthHigh;
             break;

@@ -10,14 +10,15 @@ namespace kestrav
 {
 class IRTPReceiverUser;
 
-// Channel 0 carries the RTP packets, which go to the user; channel 1 carries the camera's RTCP
-// reports, which are skipped by their length. Anything else between frames (the PLAY answer, other
+// The RTP channel (0 unless the camera chose another in its SETUP answer) carries the RTP packets,
+// which go to the user; the RTCP channel (1 by default) carries the camera's reports, which are
+// skipped by their length. Anything else between frames (the PLAY answer, other
 // RTSP text, garbage) is skipped byte by byte until the next frame header.
 class CRTSPStreamParser
 {
 public:
     // `user` is not owned and must outlive the parser.
-    explicit CRTSPStreamParser(IRTPReceiverUser& user);
+    explicit CRTSPStreamParser(IRTPReceiverUser& user, std::uint8_t rtpChannel = 0, std::uint8_t rtcpChannel = 1);
     virtual ~CRTSPStreamParser() = default;
     CRTSPStreamParser(const CRTSPStreamParser&) = delete;
     CRTSPStreamParser& operator=(const CRTSPStreamParser&) = delete;
@@ -41,6 +42,8 @@ private:
     std::span<const std::uint8_t> TakeRTPPayload(std::span<const std::uint8_t> block);
     void ResetState();
 
+    std::uint8_t m_rtpChannelNumber;
+    std::uint8_t m_rtcpChannelNumber;
     State m_state = State::Marker;
     bool m_rtpChannel = false;
     std::uint8_t m_lengthHigh = 0;

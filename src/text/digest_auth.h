@@ -1,7 +1,8 @@
-// Credentials for the RTSP Authorization header: Basic, and Digest after RFC 2617 without qop.
+// Credentials for the RTSP Authorization header: Basic, and Digest after RFC 2617 with or without qop=auth.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,4 +23,25 @@ std::string DigestResponse(std::string_view userName, std::string_view realm, st
 // realm, nonce, uri and response only (the RFC 2069 form); no algorithm, qop, nc, cnonce or opaque.
 std::string DigestAuthorizationLine(std::string_view userName, std::string_view realm, std::string_view password,
                                     std::string_view method, std::string_view uri, std::string_view nonce);
+}
+
+namespace kestrav
+{
+// The fields a challenge offering qop "auth" asks each answer to add.
+struct DigestQopAuth
+{
+    std::uint32_t nonceCount = 1; // requests signed with this nonce so far, this one included
+    std::string_view clientNonce;
+};
+
+// MD5(MD5(user:realm:password) ":" nonce ":" nc ":" cnonce ":auth:" MD5(method:uri)), nc as 8 hex digits.
+std::string DigestQopResponse(std::string_view userName, std::string_view realm, std::string_view password,
+                              std::string_view method, std::string_view uri, std::string_view nonce,
+                              const DigestQopAuth& qop);
+
+// The Authorization line for a challenge: without `qop` the form above; with it the qop=auth form
+// ("qop=auth, nc=00000001, cnonce=..."). A non-empty `opaque` is echoed in either form.
+std::string DigestAuthorizationLine(std::string_view userName, std::string_view realm, std::string_view password,
+                                    std::string_view method, std::string_view uri, std::string_view nonce,
+                                    std::string_view opaque, const std::optional<DigestQopAuth>& qop);
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <future>
+#include <thread>
 
 #include "core/parameter_sets.h"
 #include "rtp/rtp_packet.h"
@@ -15,6 +16,7 @@
 #include "rtsp/rtsp_client.h"
 #include "support/recording_owner.h"
 #include "support/scripted_rtsp_server.h"
+#include "text/digest_auth.h"
 
 namespace kestrav
 {
@@ -77,7 +79,11 @@ ScriptedRtspServer::Script Camera(const std::string& control, const std::string&
 class NullUser : public IRTPReceiverUser
 {
 public:
-    void OnInterleavedPacket(const CRTPPacket&) override {}
+    void OnInterleavedPacket(const CRTPPacket& packet) override
+    {
+        lastInterleavedSequence = packet.GetSequenceNumber();
+        ++interleavedPackets;
+    }
     void OnPacket(const platform::SocketAddressV4&, const CRTPPacket&) override {}
     void OnReceiveTimeout() override {}
     void OnSocketClosed() override {}
@@ -90,6 +96,8 @@ public:
     ParameterSets parameterSets;
     std::atomic<std::uint16_t> serverRtp{0};
     std::atomic<std::uint16_t> serverRtcp{0};
+    std::atomic<std::uint16_t> lastInterleavedSequence{0};
+    std::atomic<int> interleavedPackets{0};
 };
 
 class RtspClientRequests : public ::testing::Test
@@ -208,6 +216,96 @@ TEST_F(RtspClientRequests, AnswersTheStrongerOfTwoChallengesInEitherOrder)
             << requests[1];
         EXPECT_EQ(Method(requests[2]), "SETUP");
     }
+}
+
+// The value of `key` in the request's Authorization line ("key=value" or key="value").
+std::string AuthField(const std::string& request, const std::string& key)
+{
+    const std::size_t line = request.find("\r\nAuthorization: Digest ");
+    if (line == std::string::npos)
+        return {};
+    const std::string header = request.substr(line, request.find("\r\n", line + 2) - line);
+    const std::size_t at = header.find(" " + key + "=");
+    if (at == std::string::npos)
+        return {};
+    std::size_t start = at + key.size() + 2;
+    const bool quoted = header[start] == '"';
+    start += quoted ? 1 : 0;
+    return header.substr(start, header.find(quoted ? "\"" : ",", start) - start);
+}
+
+TEST_F(RtspClientRequests, SignsEachRequestWithItsOwnUriAndCountsQopRequestsPerNonce)
+{
+    for (const bool qop : {false, true})
+    {
+        SCOPED_TRACE(qop ? "qop=auth" : "no qop");
+        const std::string challenge = qop ? "www-authenticate: digest realm=\"cam, east\", qop=\"auth,auth-int\", "
+                                            "nonce=\"n1\", opaque=\"op, 7\"\r\n"
+                                          : "WWW-Authenticate: Digest realm=\"cam, east\", nonce=\"n1\"\r\n";
+        ScriptedRtspServer server(Challenging(challenge, 1));
+        RTSPSessionParams params = Params(server.Port());
+        params.userName = "admin";
+        params.password = "secret";
+        CBaseRTSPClient session(&owner);
+        session.SetIdleWait(50);
+        ASSERT_TRUE(session.StartSession(params, &user, kTransportUdp));
+        ASSERT_TRUE(server.WaitForRequests(4, 5000));
+        session.StopSession();
+        const auto requests = server.Requests();
+        const std::string url = "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/rtsph264d1";
+        const std::string uris[] = {url, url + "/trackID=1", url};
+        std::string lastClientNonce;
+        for (std::size_t index = 1; index <= 3; ++index)
+        {
+            const std::string& request = requests[index];
+            const std::string method = Method(request);
+            const std::string& uri = uris[index - 1];
+            EXPECT_EQ(RequestLine(request), method + " " + uri + " RTSP/1.0");
+            EXPECT_EQ(AuthField(request, "uri"), uri) << request;
+            EXPECT_EQ(AuthField(request, "realm"), "cam, east") << request;
+            if (!qop)
+            {
+                EXPECT_EQ(AuthField(request, "response"),
+                          DigestResponse("admin", "cam, east", "secret", method, uri, "n1"));
+                EXPECT_NE(request.find("\", response=\"" + AuthField(request, "response") + "\"\r\n"),
+                          std::string::npos)
+                    << "nothing after the response: " << request;
+                continue;
+            }
+            const std::string clientNonce = AuthField(request, "cnonce");
+            EXPECT_EQ(clientNonce.size(), 16u) << request;
+            EXPECT_NE(clientNonce, lastClientNonce);
+            lastClientNonce = clientNonce;
+            const std::uint32_t count = static_cast<std::uint32_t>(index);
+            EXPECT_NE(request.find(", qop=auth, nc=0000000" + std::to_string(count) + ", cnonce=\"" + clientNonce +
+                                   "\", opaque=\"op, 7\"\r\n"),
+                      std::string::npos)
+                << request;
+            EXPECT_EQ(AuthField(request, "response"),
+                      DigestQopResponse("admin", "cam, east", "secret", method, uri, "n1", {count, clientNonce}));
+        }
+    }
+}
+
+TEST_F(RtspClientRequests, A401BodyWithoutContentLengthIsNotReadAsTheNextAnswer)
+{
+    // Some cameras put an HTML page behind their 401 without saying how long it is.
+    ScriptedRtspServer server(
+        [](const std::string& request, int number) -> std::string
+        {
+            if (number == 1)
+                return Answer(request, "401 Unauthorized", "WWW-Authenticate: Basic realm=\"cam\"\r\n") +
+                       "<html><body>401 Unauthorized\r\n\r\n</body></html>\r\n";
+            return Camera("trackID=1")(request, number);
+        });
+    RTSPSessionParams params = Params(server.Port());
+    params.userName = "admin";
+    params.password = "secret";
+    const auto requests = Run(server, params, 4);
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_EQ(Method(requests[1]), "DESCRIBE");
+    EXPECT_EQ(Method(requests[2]), "SETUP") << "the second DESCRIBE answer was read from its status line";
+    EXPECT_EQ(Method(requests[3]), "PLAY");
 }
 
 TEST_F(RtspClientRequests, ASecondChallengeEndsTheSessionWithTheAnswerParsed)
@@ -482,5 +580,52 @@ TEST_F(MisbehavingCamera, ThatNeverAcceptsLetsTheOwnerCancelTheConnect)
     EXPECT_TRUE(pending.StartSession(Params(server.Port()), &user, kTransportUdp)) << "allowed again";
     pending.StopSession();
 }
+}
+
+// An RTP frame of the interleaved stream: "$", the channel, the length, a minimal RTP packet.
+std::string InterleavedRtp(std::uint8_t channel, std::uint16_t sequenceNumber)
+{
+    const unsigned char packet[] = {0x80,
+                                    0x60,
+                                    static_cast<unsigned char>(sequenceNumber >> 8),
+                                    static_cast<unsigned char>(sequenceNumber),
+                                    0,
+                                    0,
+                                    0,
+                                    1,
+                                    0x11,
+                                    0x22,
+                                    0x33,
+                                    0x44,
+                                    0x65};
+    std::string frame = {'$', static_cast<char>(channel), 0, static_cast<char>(sizeof packet)};
+    frame.append(reinterpret_cast<const char*>(packet), sizeof packet);
+    return frame;
+}
+
+TEST_F(RtspClientRequests, AsksForChannelsZeroAndOneOverTcpAndFollowsTheCamerasChoice)
+{
+    ScriptedRtspServer server(
+        [](const std::string& request, int number) -> std::string
+        {
+            if (Method(request) == "SETUP")
+                return Answer(request, "200 OK",
+                              "Session: 5;timeout=60\r\nTransport: RTP/AVP/TCP;unicast;interleaved=4-5\r\n");
+            if (Method(request) == "PLAY")
+                return Answer(request, "200 OK", "Session: 5\r\n") + InterleavedRtp(0, 10) + InterleavedRtp(4, 11) +
+                       InterleavedRtp(5, 12) + InterleavedRtp(4, 13);
+            return Camera("trackID=1")(request, number);
+        });
+    ASSERT_TRUE(client.StartSession(Params(server.Port()), &user, kTransportInterleaved));
+    ASSERT_TRUE(server.WaitForRequests(3, 5000));
+    for (int waited = 0; waited < 100 && user.interleavedPackets < 2; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    client.StopSession();
+    const auto requests = server.Requests();
+    EXPECT_EQ(requests[1], "SETUP rtsp://127.0.0.1:" + std::to_string(server.Port()) +
+                               "/rtsph264d1/trackID=1 RTSP/1.0\r\nCSeq: 2\r\nUser-Agent: Kestrav\r\n"
+                               "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");
+    EXPECT_EQ(user.interleavedPackets, 2) << "only the frames of channel 4; 0 and 5 are not video";
+    EXPECT_EQ(user.lastInterleavedSequence, 13);
 }
 }

@@ -106,7 +106,7 @@ TEST(RtspResponseHeaders, ReadsContentTypeAndLength)
     EXPECT_EQ(parser.GetContentLength(), 4u);
 }
 
-TEST(RtspResponseHeaders, TakesContentBaseOnlyWithItsExactSpelling)
+TEST(RtspResponseHeaders, TakesContentBaseInAnySpelling)
 {
     CRTSPResponseParser parser;
     // GStreamer's server ends the base with a slash, Vivotek-style "live.sdp" paths do not: both kept as sent.
@@ -118,8 +118,11 @@ TEST(RtspResponseHeaders, TakesContentBaseOnlyWithItsExactSpelling)
     ASSERT_TRUE(ParseHeader(parser, "Content-Base: http://192.168.0.5/live.sdp"));
     EXPECT_EQ(parser.GetContentBase(), "rtsp://192.168.0.5:554/live.sdp") << "no rtsp URL leaves the base alone";
 
-    EXPECT_FALSE(ParseHeader(parser, "content-base: rtsp://192.168.0.5/other"));
-    EXPECT_EQ(parser.GetContentBase(), "") << "a name in other spelling clears the base";
+    // Header names are case-insensitive, and the blank after the colon optional (RFC 2326, 4.2).
+    ASSERT_TRUE(ParseHeader(parser, "content-base: rtsp://192.168.0.5/other"));
+    EXPECT_EQ(parser.GetContentBase(), "rtsp://192.168.0.5/other");
+    ASSERT_TRUE(ParseHeader(parser, "CONTENT-BASE:rtsp://192.168.0.5/third/"));
+    EXPECT_EQ(parser.GetContentBase(), "rtsp://192.168.0.5/third/");
 }
 
 TEST(RtspResponseHeaders, ReadsTheServerPortsOfTransport)
@@ -139,10 +142,42 @@ TEST(RtspResponseHeaders, ReadsTheServerPortsOfTransport)
     EXPECT_EQ(parser.GetServerRTPPort(), 40000);
     EXPECT_EQ(parser.GetServerRTCPPort(), 40001);
 
-    EXPECT_FALSE(ParseHeader(parser, "Transport: RTP/AVP;unicast;server_port=6970"));
+    // A single port is the RTP one; RTCP takes the next.
+    ASSERT_TRUE(ParseHeader(parser, "transport:RTP/AVP;unicast;server_port=6970;ssrc=1"));
+    EXPECT_EQ(parser.GetServerRTPPort(), 6970);
+    EXPECT_EQ(parser.GetServerRTCPPort(), 6971);
+
+    EXPECT_FALSE(ParseHeader(parser, "Transport: RTP/AVP;unicast;server_port=65535")) << "no port after it";
     EXPECT_FALSE(ParseHeader(parser, "Transport: RTP/AVP;unicast;server_port=x-y"));
     EXPECT_FALSE(ParseHeader(parser, "Transport: RTP/AVP;unicast;server_port=70000-70001")) << "not a port";
-    EXPECT_EQ(parser.GetServerRTPPort(), 40000);
+    EXPECT_EQ(parser.GetServerRTPPort(), 6970);
+}
+
+TEST(RtspResponseHeaders, ReadsTheInterleavedChannels)
+{
+    CRTSPResponseParser parser;
+    EXPECT_EQ(parser.GetRTPChannel(), 0);
+    EXPECT_EQ(parser.GetRTCPChannel(), 1);
+    const struct
+    {
+        std::string_view transport;
+        bool accepted;
+        std::uint8_t rtp;
+        std::uint8_t rtcp;
+    } cases[] = {
+        {"RTP/AVP/TCP;unicast;interleaved=2-3;ssrc=5B7F2A10", true, 2, 3},
+        {"RTP/AVP/TCP;unicast;interleaved=6", true, 6, 7},
+        {"RTP/AVP/TCP;unicast;interleaved=4-5,ssrc=1", true, 4, 5},
+        {"RTP/AVP/TCP;unicast;interleaved=256-257", false, 4, 5},
+        {"RTP/AVP/TCP;unicast;interleaved=3-3", false, 4, 5},
+        {"RTP/AVP/TCP;unicast;interleaved=x", false, 4, 5},
+    };
+    for (const auto& entry : cases)
+    {
+        EXPECT_EQ(ParseHeader(parser, "Transport: " + std::string(entry.transport)), entry.accepted) << entry.transport;
+        EXPECT_EQ(parser.GetRTPChannel(), entry.rtp) << entry.transport;
+        EXPECT_EQ(parser.GetRTCPChannel(), entry.rtcp) << entry.transport;
+    }
 }
 
 TEST(RtspResponseHeaders, ReadsTheSessionAndItsTimeout)
@@ -165,9 +200,16 @@ TEST(RtspResponseHeaders, ReadsTheSessionAndItsTimeout)
     EXPECT_EQ(parser.GetSessionId(), "77") << "echoed back without blanks";
     EXPECT_EQ(parser.GetSessionTimeout(), 20);
 
-    EXPECT_FALSE(ParseHeader(parser, "Session:4711")) << "no blank after the colon";
-    EXPECT_EQ(parser.GetSessionId(), "");
-    EXPECT_FALSE(ParseHeader(parser, "Session: 4711;mode=x")) << "a parameter other than timeout";
+    ASSERT_TRUE(ParseHeader(parser, "session:4711")) << "no blank after the colon";
+    EXPECT_EQ(parser.GetSessionId(), "4711");
+    ASSERT_TRUE(ParseHeader(parser, "Session: 4712;mode=x")) << "a parameter other than timeout";
+    EXPECT_EQ(parser.GetSessionId(), "4712");
+    EXPECT_EQ(parser.GetSessionTimeout(), 20);
+    ASSERT_TRUE(ParseHeader(parser, "SESSION: 4713;mode=x; Timeout=45"));
+    EXPECT_EQ(parser.GetSessionId(), "4713");
+    EXPECT_EQ(parser.GetSessionTimeout(), 45);
+
+    EXPECT_FALSE(ParseHeader(parser, "Session: ;timeout=60")) << "no identifier";
     EXPECT_EQ(parser.GetSessionId(), "");
 }
 
@@ -260,8 +302,7 @@ TEST(RtspChallenge, RefusesMalformedChallenges)
         "WWW-Authenticate: Digest realm=\"\", nonce=\"1\"",
         "WWW-Authenticate: Basic", // nothing after the scheme
         "WWW-Authenticate: Basic  \t",
-        "www-authenticate: Digest realm=\"cam\", nonce=\"1\"", // other spelling
-        "WWW-Authenticate:Digest realm=\"cam\", nonce=\"1\"",
+        "WWW-Authenticate: Digest realm=\"cam\", qop=\"auth\"", // the nonce only named inside a value
     };
     for (const std::string_view header : malformed)
     {
@@ -271,5 +312,39 @@ TEST(RtspChallenge, RefusesMalformedChallenges)
         EXPECT_EQ(parser.GetAuthScheme(), RtspAuthScheme::None) << header;
     }
 }
+}
+
+TEST(RtspChallenge, ReadsAnySpellingQuotedCommasQopAndOpaque)
+{
+    const struct
+    {
+        std::string_view header;
+        RtspAuthScheme scheme;
+        std::string_view realm;
+        std::string_view nonce;
+        std::string_view opaque;
+        bool qopAuth;
+    } cases[] = {
+        {"www-authenticate: digest realm=\"cam\", nonce=\"1\"", RtspAuthScheme::Digest, "cam", "1", "", false},
+        {"WWW-Authenticate:DIGEST realm=\"cam\",nonce=\"2\"", RtspAuthScheme::Digest, "cam", "2", "", false},
+        {"WWW-Authenticate: basic realm=\"a, b\"", RtspAuthScheme::Basic, "a, b", "", "", false},
+        {"WWW-Authenticate: Digest realm=\"Lobby, door 2\", qop=\"auth,auth-int\", nonce=\"3\", opaque=\"5c, d\"",
+         RtspAuthScheme::Digest, "Lobby, door 2", "3", "5c, d", true},
+        {"WWW-Authenticate: Digest realm=\"cam\", nonce=4, QOP=auth, algorithm=MD5", RtspAuthScheme::Digest, "cam", "4",
+         "", true},
+        {"WWW-Authenticate: Digest realm=\"cam\", nonce=\"5\", qop=\"auth-int\"", RtspAuthScheme::Digest, "cam", "5",
+         "", false},
+    };
+    for (const auto& entry : cases)
+    {
+        CRTSPResponseParser parser;
+        ASSERT_TRUE(parser.Parse("RTSP/1.0 401 Unauthorized\r\n" + std::string(entry.header) + "\r\n\r\n", kSetup))
+            << entry.header;
+        EXPECT_EQ(parser.GetAuthScheme(), entry.scheme) << entry.header;
+        EXPECT_EQ(parser.GetRealm(), entry.realm) << entry.header;
+        EXPECT_EQ(parser.GetNonce(), entry.nonce) << entry.header;
+        EXPECT_EQ(parser.GetOpaque(), entry.opaque) << entry.header;
+        EXPECT_EQ(parser.OffersQopAuth(), entry.qopAuth) << entry.header;
+    }
 }
 }

@@ -189,4 +189,17 @@ TEST(RtspStreamParser, IsReadyForTheNextBlockWhenTheUserThrows)
     EXPECT_EQ(user.packets, (std::vector<Received>{{1, {0x01}}, {3, {0x03}}}));
 }
 }
+
+TEST(RtspStreamParser, FollowsTheChannelsTheCameraChose)
+{
+    RecordingUser user;
+    CRTSPStreamParser parser(user, 2, 3);
+    Bytes stream = Frame(0, Rtp(7, {0x41}));
+    // A report on the RTCP channel holding "$" 0x02 is skipped by its length, not taken for a frame.
+    Append(stream, Frame(3, {0x80, 0xc8, 0x00, 0x01, '$', 0x02, 0x00, 0x20}));
+    const Bytes payload = {0x65, 0x01};
+    Append(stream, Frame(2, Rtp(8, payload)));
+    parser.Process(stream);
+    EXPECT_EQ(user.packets, (std::vector<Received>{{8, payload}}));
+}
 }

@@ -165,20 +165,24 @@ TEST(SessionDescription, UsesTheFirstTwoOfMoreParameterSets)
     EXPECT_EQ(parser.GetParameterSets().second, Hex("68ce06e2"));
 }
 
-TEST(SessionDescription, FailsOnParameterSetsThatDoNotDecode)
+TEST(SessionDescription, FallsBackToInBandSetsWhenTheAnnouncedOnesDoNotDecode)
 {
     const std::string oversized = std::string(344, 'A') + "AAAA"; // 258 bytes, beyond the 256 kept
-    const std::string failing[] = {
+    const std::string unusable[] = {
         "a=fmtp:96 sprop-parameter-sets=Z0IAHg==",      // one set only
         "a=fmtp:96 sprop-parameter-sets=,aM4G4g==",     // an empty first set
         "a=fmtp:96 sprop-parameter-sets=Z0IAHg==,!!!!", // nothing of the alphabet
         "a=fmtp:96 sprop-parameter-sets=Z0IAHg==,A",    // a lone character gives no byte
         "a=fmtp:96 sprop-parameter-sets=" + oversized + ",aM4G4g==",
     };
-    for (const std::string& fmtp : failing)
+    for (const std::string& fmtp : unusable)
     {
+        // The DESCRIBE still succeeds; no sets are handed over, so the depacketizer waits for the in-band ones.
         CRTSPResponseParser parser;
-        EXPECT_FALSE(parser.Parse(DescribeAnswer(VideoWithFormat(fmtp)), kDescribe)) << fmtp;
+        EXPECT_TRUE(parser.Parse(DescribeAnswer(VideoWithFormat(fmtp) + "a=control:trackID=1\r\n"), kDescribe)) << fmtp;
+        EXPECT_TRUE(parser.GetParameterSets().first.empty()) << fmtp;
+        EXPECT_TRUE(parser.GetParameterSets().second.empty()) << fmtp;
+        EXPECT_EQ(parser.GetControl(MediaKind::Video), "trackID=1") << fmtp;
     }
 
     CRTSPResponseParser parser;

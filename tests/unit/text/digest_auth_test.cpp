@@ -42,6 +42,25 @@ TEST(DigestAuthorizationLine, IsTheBareHeaderLineWithTheResponse)
               "response=\"670fd8c2df070c60b045671b8b24ff02\"\r\n");
 }
 
+TEST(DigestAuthorizationLine, AnswersQopAuthWithCountClientNonceAndOpaque)
+{
+    // The worked example of RFC 2617, 3.5.
+    const DigestQopAuth qop{1, "0a4f113b"};
+    EXPECT_EQ(DigestQopResponse("Mufasa", "testrealm@host.com", "Circle Of Life", "GET", "/dir/index.html",
+                                "dcd98b7102dd2f0e8b11d0f600bfb0c093", qop),
+              "6629fae49393a05397450978507c4ef1");
+    EXPECT_EQ(DigestAuthorizationLine("Mufasa", "testrealm@host.com", "Circle Of Life", "GET", "/dir/index.html",
+                                      "dcd98b7102dd2f0e8b11d0f600bfb0c093", "5ccc069c403ebaf9f0171e9517f40e41", qop),
+              "Authorization: Digest username=\"Mufasa\", realm=\"testrealm@host.com\", "
+              "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\", "
+              "response=\"6629fae49393a05397450978507c4ef1\", qop=auth, nc=00000001, cnonce=\"0a4f113b\", "
+              "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"\r\n");
+    EXPECT_NE(DigestQopResponse("Mufasa", "testrealm@host.com", "Circle Of Life", "GET", "/dir/index.html",
+                                "dcd98b7102dd2f0e8b11d0f600bfb0c093", {0x10, "0a4f113b"}),
+              "6629fae49393a05397450978507c4ef1")
+        << "the count is part of the response";
+}
+
 TEST(BasicCredentials, EncodeUserColonPassword)
 {
     EXPECT_EQ(BasicCredentials("Aladdin", "open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
