@@ -288,7 +288,9 @@ TEST_P(EveryCodecAndTransport, DeliversFramesThatDecodeCleanly)
     const auto setup = std::find_if(requests.begin(), requests.end(),
                                     [](const std::string& request) { return request.rfind("SETUP ", 0) == 0; });
     ASSERT_NE(setup, requests.end());
-    EXPECT_EQ(setup->find("Transport: RTP/AVP/TCP;unicast\r\n") != std::string::npos, transport.interleaved) << *setup;
+    EXPECT_EQ(setup->find("Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n") != std::string::npos,
+              transport.interleaved)
+        << *setup;
     const std::vector<hostkit::DeliveredFrame> frames = kit.Sink().Frames();
     if (transport.codec == 3)
     {

@@ -204,7 +204,7 @@ TEST_F(RtspClientSession, ReadsTheStreamInterleavedAndStopsWithinTheReceiveTimeO
     const auto requests = proxy->Requests();
     const auto lines = RequestLines();
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(Header(requests[1], "Transport"), "RTP/AVP/TCP;unicast");
+    EXPECT_EQ(Header(requests[1], "Transport"), "RTP/AVP/TCP;unicast;interleaved=0-1");
     EXPECT_EQ(lines[3].rfind("TEARDOWN ", 0), 0u);
     EXPECT_EQ(Header(requests[3], "CSeq"), "4");
 }
