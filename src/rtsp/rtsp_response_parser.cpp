@@ -1,5 +1,6 @@
 #include "rtsp/rtsp_response_parser.h"
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -441,6 +442,14 @@ bool CRTSPResponseParser::ParseSession(std::string_view line)
     const std::string_view value = HeaderValue(line);
     const std::size_t semicolon = value.find(';');
     m_sessionId = TrimBlanks(value.substr(0, semicolon));
+    // It goes back verbatim in a header line: a control character or blank inside (a bare line feed
+    // folding the next header into it) would break that request's header, so such a value is refused.
+    const auto unsafe = [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f; };
+    if (std::any_of(m_sessionId.begin(), m_sessionId.end(), unsafe))
+    {
+        m_sessionId.clear();
+        return false;
+    }
     if (semicolon != std::string_view::npos)
     {
         const std::string timeout = FindKeyValue("timeout", "=", ToLowerCopy(value.substr(semicolon)), ";");

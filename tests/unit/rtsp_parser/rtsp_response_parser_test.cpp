@@ -209,6 +209,8 @@ TEST(RtspResponseHeaders, ReadsTheSessionAndItsTimeout)
     EXPECT_EQ(parser.GetSessionId(), "4713");
     EXPECT_EQ(parser.GetSessionTimeout(), 45);
 
+    EXPECT_FALSE(ParseHeader(parser, "Session: 4711\nSession: 47")) << "a bare line feed never reaches a request";
+    EXPECT_EQ(parser.GetSessionId(), "");
     EXPECT_FALSE(ParseHeader(parser, "Session: ;timeout=60")) << "no identifier";
     EXPECT_EQ(parser.GetSessionId(), "");
 }
