@@ -167,6 +167,18 @@ std::string_view HeaderValue(std::string_view line)
     return value;
 }
 
+// A challenge value goes back quoted in the Authorization header: one holding a quote or a control
+// character would end that quote early or break the request's lines, so it counts as absent.
+bool EchoableValue(std::string_view value)
+{
+    return std::none_of(value.begin(), value.end(),
+                        [](char character)
+                        {
+                            const auto code = static_cast<unsigned char>(character);
+                            return character == '"' || code < 0x20 || code == 0x7f;
+                        });
+}
+
 // The value of the auth-param `lowerKey` in a challenge's "key=value, key=\"quoted, value\"" list,
 // unquoted; a comma inside quotes belongs to the value. Empty when absent.
 std::string ChallengeParameter(std::string_view parameters, std::string_view lowerKey)
@@ -203,7 +215,7 @@ std::string ChallengeParameter(std::string_view parameters, std::string_view low
             rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
         }
         if (key == lowerKey)
-            return value;
+            return EchoableValue(value) ? value : std::string();
     }
     return {};
 }

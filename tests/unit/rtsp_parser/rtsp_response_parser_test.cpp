@@ -349,4 +349,18 @@ TEST(RtspChallenge, ReadsAnySpellingQuotedCommasQopAndOpaque)
         EXPECT_EQ(parser.OffersQopAuth(), entry.qopAuth) << entry.header;
     }
 }
+
+// A nonce goes back quoted in every request: one that would end that quote or break the line is refused.
+TEST(RtspChallenge, RefusesANonceThatCannotBeEchoed)
+{
+    for (const std::string_view nonce :
+         {std::string_view("ab\"c"), std::string_view("ab\0c", 4), std::string_view("ab\x7f")})
+    {
+        CRTSPResponseParser parser;
+        parser.Parse("RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=" +
+                         std::string(nonce) + "\r\n\r\n",
+                     kSetup);
+        EXPECT_NE(parser.GetAuthScheme(), RtspAuthScheme::Digest) << nonce;
+    }
+}
 }
