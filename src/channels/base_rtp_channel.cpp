@@ -33,7 +33,18 @@ void CBaseRTPChannel::SetPortRange(std::uint16_t first, std::uint16_t last)
 void CBaseRTPChannel::OnInterleavedPacket(const CRTPPacket& packet)
 {
     m_packetEvent.Set();
+    m_rtcp.UpdateSequence(packet.GetSequenceNumber(), packet.GetSSRC());
     ProcessPacket(packet);
+}
+
+void CBaseRTPChannel::OnInterleavedReport(std::span<const std::uint8_t> report)
+{
+    m_rtcp.OnInterleavedReport(report);
+}
+
+std::vector<std::uint8_t> CBaseRTPChannel::BuildInterleavedReport()
+{
+    return m_rtcp.BuildInterleavedReport();
 }
 
 void CBaseRTPChannel::OnPacket(const platform::SocketAddressV4& source, const CRTPPacket& packet)
@@ -106,8 +117,11 @@ void CBaseRTPChannel::StopStreaming()
     m_rtcp.StopRTCP();
 }
 
+// A BYE of the camera ends the stream for certain: it is reopened now, not after the silence.
 bool CBaseRTPChannel::IsSignalAlive()
 {
+    if (m_rtcp.CameraSaidBye())
+        return false;
     if (IsPaused())
         return true;
     return LastFrameTime().ElapsedMilliseconds() < GetDriver()->GetDeviceInfo()->signalTimeoutMs / 2;
@@ -118,6 +132,7 @@ bool CBaseRTPChannel::OpenStream()
     SetState(kChannelStopped);
     StopStreaming();
     const DEVICE_INFO& device = *GetDriver()->GetDeviceInfo();
+    m_deviceAddress = ResolveIPv4(device.address);
     CConfiguration configuration(device, GetDriver()->GetDriverName(), GetDriver()->GetHostDirectory());
     m_rtpOverRtsp = configuration.ReadRTPMode(GetChannelNumber()) == kTransportInterleaved;
     m_frameEvent.Reset();

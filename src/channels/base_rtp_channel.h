@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "channels/base_camera_channel.h"
 #include "channels/timestamp_converter.h"
@@ -40,6 +42,8 @@ public:
     void OnReceiveTimeout() override {}
     void OnSocketClosed() override {}
     void OnServerPorts(std::uint16_t rtpPort, std::uint16_t rtcpPort) override;
+    void OnInterleavedReport(std::span<const std::uint8_t> report) override;
+    std::vector<std::uint8_t> BuildInterleavedReport() override;
 
     // IMediaParserClient
     bool OnFrame(ipcapture::IIPMediaBuffer* frame) override;
@@ -74,8 +78,9 @@ private:
 
     std::uint32_t m_keepAlivePeriodMs = kKeepAlivePeriodMs;
     CTime m_keepAliveTimer;
-    // Network order; 0 when the device's address does not resolve.
-    std::uint32_t m_deviceAddress;
+    // Network order; 0 when the device's address does not resolve. Resolved again at each reopen:
+    // a name that did not resolve once, or moved, must not cost the channel's whole life.
+    std::atomic<std::uint32_t> m_deviceAddress;
     CTimeStampConverter m_converter;
     CRTPReceiver m_receiver;
     CRTCPHandler m_rtcp;

@@ -73,10 +73,12 @@ void CBaseRTSPChannel::StopStreaming()
     CBaseRTPChannel::StopStreaming();
 }
 
+// A session the camera ended for certain is reopened at once; silence keeps its time-outs.
 bool CBaseRTSPChannel::IsSignalAlive()
 {
+    const bool sessionAlive = m_session.IsLastRequestOk() && !m_session.HasSessionEnded();
     if (IsPaused())
-        return m_session.IsLastRequestOk();
-    return CBaseRTPChannel::IsSignalAlive() && m_session.IsLastRequestOk();
+        return sessionAlive && CBaseRTPChannel::IsSignalAlive();
+    return CBaseRTPChannel::IsSignalAlive() && sessionAlive;
 }
 }

@@ -147,18 +147,39 @@ void CRTCPHandler::OnDatagram(IRTPClient* client, const platform::SocketAddressV
         // Anyone can send to the port; only the camera is answered.
         if (sender.address != m_cameraAddress)
             return;
-        // LSR and DLSR refer to a sender report: other packets carry neither.
-        if (compound->senderReport)
-        {
-            m_lastSenderReport = ReceivedSenderReport{*compound->senderReport, platform::MonotonicMilliseconds()};
-            m_cameraSSRC = compound->senderReport->senderSSRC;
-            // The camera's first sender report shows where it really sends from, which can
-            // differ from the port its SETUP answer named; reports go there from now on.
-            if (!m_latchedSender)
-                m_latchedSender = sender;
-        }
+        // The camera's first sender report shows where it really sends from, which can differ from
+        // the port its SETUP answer named; reports go there from now on.
+        if (TakeCameraReportLocked(*compound) && !m_latchedSender)
+            m_latchedSender = sender;
     }
     m_reportEvent.Set();
+}
+
+void CRTCPHandler::OnInterleavedReport(std::span<const std::uint8_t> bytes)
+{
+    if (const std::optional<RTCPCompound> compound = ParseRTCPCompound(bytes))
+    {
+        CRecursiveLockGuard guard(m_stateLock);
+        TakeCameraReportLocked(*compound);
+    }
+}
+
+std::vector<std::uint8_t> CRTCPHandler::BuildInterleavedReport()
+{
+    return BuildReceiverCompound(PrepareReport().fields, m_cname, false);
+}
+
+bool CRTCPHandler::TakeCameraReportLocked(const RTCPCompound& compound)
+{
+    // A BYE for another source (one the camera stopped sending as) leaves the stream alone.
+    if (compound.byeSource && (!m_cameraSSRC || *m_cameraSSRC == *compound.byeSource))
+        m_cameraSaidBye = true;
+    // LSR and DLSR refer to a sender report: other packets carry neither.
+    if (!compound.senderReport)
+        return false;
+    m_lastSenderReport = ReceivedSenderReport{*compound.senderReport, platform::MonotonicMilliseconds()};
+    m_cameraSSRC = compound.senderReport->senderSSRC;
+    return true;
 }
 
 void CRTCPHandler::ThreadFunction()
@@ -216,6 +237,7 @@ std::optional<platform::SocketAddressV4> CRTCPHandler::DestinationLocked() const
 
 void CRTCPHandler::ForgetCameraLocked()
 {
+    m_cameraSaidBye = false;
     m_serverPort = 0;
     m_latchedSender.reset();
     m_lastSenderReport.reset();

@@ -3,10 +3,12 @@
 // and says BYE when it stops. Cameras end a session whose receiver stays silent.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/socket.h"
 #include "rtp/rtcp_packets.h"
@@ -46,6 +48,14 @@ public:
     // name that source.
     void UpdateSequence(std::uint16_t sequence, std::uint32_t ssrc);
 
+    // True once the camera said BYE for the stream it sends (over UDP or the RTSP connection): the
+    // session is over for certain. Cleared when the handler stops.
+    bool CameraSaidBye() const { return m_cameraSaidBye; }
+    // A compound packet the camera sent over the RTSP connection (interleaved transport).
+    void OnInterleavedReport(std::span<const std::uint8_t> bytes);
+    // The receiver report (with its SDES) that goes back over the RTSP connection.
+    std::vector<std::uint8_t> BuildInterleavedReport();
+
     // Drawn once, at construction.
     std::uint32_t GetOwnSSRC() const { return m_ownSSRC; }
     // Random, drawn once at construction, sent in every report.
@@ -72,6 +82,8 @@ private:
         std::optional<platform::SocketAddressV4> destination;
     };
 
+    // Takes what a compound packet of the camera tells; true when it calls for a report.
+    bool TakeCameraReportLocked(const RTCPCompound& compound);
     Report PrepareReport();
     // Sends outside the state lock: the UDP client holds its own lock while it waits for its
     // reading thread, which takes the state lock in OnDatagram.
@@ -95,5 +107,6 @@ private:
     // Shown by the camera's RTP packets or its sender reports.
     std::optional<std::uint32_t> m_cameraSSRC;
     CRTPSequenceTracker m_sequence;
+    std::atomic<bool> m_cameraSaidBye{false};
 };
 }

@@ -72,6 +72,10 @@ std::optional<RTCPCompound> ParseRTCPCompound(std::span<const std::uint8_t> data
             !compound.senderReport)
             compound.senderReport = RTCPSenderReport{ReadBigEndian32(packet->subspan(kSenderSSRCOffset)),
                                                      ReadBigEndian32(packet->subspan(kNtpMiddleOffset))};
+        // A BYE's first word after the header is the first source leaving; one without a source is no BYE.
+        if ((*packet)[1] == kRTCPPacketTypeBye && ((*packet)[0] & 0x1F) > 0 && packet->size() >= 8 &&
+            !compound.byeSource)
+            compound.byeSource = ReadBigEndian32(packet->subspan(4));
         ++compound.packetCount;
         rest = rest.subspan(length);
     }

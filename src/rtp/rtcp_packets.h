@@ -36,6 +36,8 @@ struct RTCPCompound
     std::size_t packetCount = 0;
     // The first sender report among them.
     std::optional<RTCPSenderReport> senderReport;
+    // The first source of the first BYE among them: that source has left the session.
+    std::optional<std::uint32_t> byeSource;
 };
 
 // Walks a compound RTCP datagram packet by packet; nullopt when not even its first packet is

@@ -1,8 +1,11 @@
 // What an RTP channel receives from its transports: packets from the UDP receiver or from
-// the RTSP connection, and the session facts the RTSP client learns.
+// the RTSP connection, and the session facts the RTSP client learns; and the reports it sends back
+// over the RTSP connection.
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "platform/socket.h"
 
@@ -27,5 +30,9 @@ public:
     virtual void OnParameterSets(const ParameterSets& sets) = 0;
     // The camera's ports from the SETUP answer, in host order.
     virtual void OnServerPorts(std::uint16_t rtpPort, std::uint16_t rtcpPort) = 0;
+    // An RTCP packet of the camera read from the RTSP connection; valid during the call only.
+    virtual void OnInterleavedReport(std::span<const std::uint8_t>) {}
+    // The receiver report that goes back over the RTSP connection while streaming; empty for none.
+    virtual std::vector<std::uint8_t> BuildInterleavedReport() { return {}; }
 };
 }

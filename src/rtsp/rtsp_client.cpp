@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/thread.h"
 #include "rtp/rtp_receiver_user.h"
@@ -29,6 +30,31 @@ constexpr std::uint32_t kStoppingReceiveMs = 1000;
 // so that the next answer is read from its status line.
 constexpr std::uint32_t kStrayBodyQuietMs = 200;
 constexpr std::size_t kClientNonceBytes = 8;
+// How often the idle session looks at its connection: a camera that closes it ends the session at
+// once, not at the next keep-alive.
+constexpr std::uint32_t kConnectionCheckMs = 200;
+constexpr std::uint32_t kStatusUnauthorized = 401;
+constexpr std::uint32_t kStatusSessionNotFound = 454;
+
+// Tried in this order: a camera that refuses one keep-alive method gets the next.
+constexpr RtspRequestType kKeepAliveMethods[] = {RtspRequestType::SetParameter, RtspRequestType::GetParameter,
+                                                 RtspRequestType::Options};
+
+bool IsKeepAlive(RtspRequestType type)
+{
+    return std::ranges::find(kKeepAliveMethods, type) != std::end(kKeepAliveMethods);
+}
+
+bool IsSuccess(std::uint32_t status)
+{
+    return status >= 200 && status <= 299;
+}
+
+// A refusal of the method rather than of the session: the connection and the session are alive.
+bool RefusesTheMethod(std::uint32_t status)
+{
+    return status == 400 || status == 405 || status == 451 || status == 455 || status == 501;
+}
 
 const char* MethodName(RtspRequestType type)
 {
@@ -46,6 +72,10 @@ const char* MethodName(RtspRequestType type)
         return "SET_PARAMETER";
     case RtspRequestType::Pause:
         return "PAUSE";
+    case RtspRequestType::GetParameter:
+        return "GET_PARAMETER";
+    case RtspRequestType::Options:
+        return "OPTIONS";
     }
     return "";
 }
@@ -85,6 +115,10 @@ bool CBaseRTSPClient::StartSession(const RTSPSessionParams& params, IRTPReceiver
     m_paused = false;
     m_countedNonce.clear();
     m_nonceCount = 0;
+    m_sessionEnded = false;
+    m_keepAliveMethod = 0;
+    m_omitRange = false;
+    m_pending.reset();
     if (Connect() && StartThread("RTSP Client Thread"))
         return true;
     StopSession();
@@ -171,36 +205,105 @@ void CBaseRTSPClient::ThreadFunction()
 void CBaseRTSPClient::WaitForEvents()
 {
     CEvent* const events[] = {&StopEvent(), &m_pauseEvent, &m_playEvent};
-    for (;;)
+    std::uint32_t idleMs = 0;
+    while (!m_sessionEnded)
     {
-        switch (WaitForAnyEvent(events, 3, m_idleWaitMs))
+        const std::uint32_t slice = std::min(kConnectionCheckMs, m_idleWaitMs);
+        switch (WaitForAnyEvent(events, 3, slice))
         {
         case 0:
             return;
         case 1:
+            idleMs = 0;
             if (SendAndCheck(RtspRequestType::Pause))
                 m_paused = true;
             break;
         case 2:
+            idleMs = 0;
             m_paused = false;
-            SendAndCheck(RtspRequestType::Play);
+            SendPlay();
             break;
         default:
-            CheckKeepAlive();
+            if (ConnectionClosed())
+            {
+                m_sessionEnded = true;
+                break;
+            }
+            idleMs += slice;
+            if (idleMs >= m_idleWaitMs)
+            {
+                idleMs = 0;
+                CheckKeepAlive();
+            }
             break;
         }
     }
 }
 
-void CBaseRTSPClient::CheckKeepAlive()
+// Cameras differ on the Range of a PLAY that resumes a live stream (GStreamer refuses
+// "npt=0.000-" after a PAUSE): a refused PLAY is sent once more without it.
+void CBaseRTSPClient::SendPlay()
+{
+    if (SendAndCheck(RtspRequestType::Play) || m_transportMode == kTransportInterleaved)
+        return;
+    const std::uint32_t status = m_parser.GetStatusCode();
+    if (status == 0 || status == kStatusUnauthorized || m_omitRange || m_sessionEnded)
+        return;
+    m_omitRange = true;
+    if (!SendAndCheck(RtspRequestType::Play))
+        m_omitRange = false;
+}
+
+// A readable connection between answers is a closed one, or one carrying bytes nobody asked for;
+// those are dropped while the stream goes over UDP.
+bool CBaseRTSPClient::ConnectionClosed()
+{
+    if (m_socket == platform::kInvalidSocket ||
+        platform::WaitForSocketReadable(m_socket, 0) != platform::WaitResult::Signaled)
+        return false;
+    std::array<std::uint8_t, kBodyReadLimit> buffer{};
+    const int peeked = platform::ReceiveSocket(m_socket, std::span(buffer.data(), 1), 0, true);
+    if (peeked <= 0)
+        return true;
+    if (m_transportMode != kTransportInterleaved)
+        platform::ReceiveSocket(m_socket, buffer, 0, false);
+    return false;
+}
+
+bool CBaseRTSPClient::KeepAliveDue() const
 {
     const std::int32_t announced = m_parser.GetSessionTimeout();
     const std::uint64_t intervalMs =
         1000ULL * (announced > 0 ? static_cast<std::uint32_t>(announced) : m_params.defaultSessionTimeoutS);
-    if (CTime::ElapsedSince(m_lastKeepAlive) <= intervalMs / 2)
+    return CTime::ElapsedSince(m_lastKeepAlive) > intervalMs / 2;
+}
+
+void CBaseRTSPClient::CheckKeepAlive()
+{
+    if (!KeepAliveDue())
         return;
-    SendAndCheck(RtspRequestType::SetParameter);
+    while (!IsStopRequested())
+    {
+        SendAndCheck(kKeepAliveMethods[m_keepAliveMethod]);
+        if (!OnKeepAliveAnswer(m_parser.GetStatusCode()))
+            break;
+    }
     m_lastKeepAlive = CTime::Now();
+}
+
+bool CBaseRTSPClient::OnKeepAliveAnswer(std::uint32_t status)
+{
+    if (status == 0 || status == kStatusSessionNotFound)
+    {
+        m_sessionEnded = true;
+        return false;
+    }
+    // Whatever the camera said, it answered: the connection is alive.
+    m_lastRequestOk = true;
+    if (!RefusesTheMethod(status) || m_keepAliveMethod + 1 >= std::size(kKeepAliveMethods))
+        return false;
+    ++m_keepAliveMethod;
+    return true;
 }
 
 bool CBaseRTSPClient::SendAndCheck(RtspRequestType type)
@@ -216,11 +319,14 @@ bool CBaseRTSPClient::SendAndCheck(RtspRequestType type)
     }
     m_lastRequestOk = exchanged;
     const std::uint32_t status = m_parser.GetStatusCode();
-    return exchanged && status >= 200 && status <= 299;
+    if (status == kStatusSessionNotFound && type != RtspRequestType::Teardown)
+        m_sessionEnded = true;
+    return exchanged && IsSuccess(status);
 }
 
 bool CBaseRTSPClient::Exchange(RtspRequestType type)
 {
+    m_parser.ForgetStatus();
     if (m_socket == platform::kInvalidSocket)
         return false;
     const std::string request = BuildRequest(type);
@@ -235,7 +341,7 @@ bool CBaseRTSPClient::Exchange(RtspRequestType type)
     if (response.empty())
         return false;
     const bool parsed = m_parser.Parse(response, type);
-    if (!lengthGiven && m_parser.GetStatusCode() == 401)
+    if (!lengthGiven && m_parser.GetStatusCode() == kStatusUnauthorized)
         DropStrayBody();
     return parsed;
 }
@@ -320,18 +426,143 @@ bool CBaseRTSPClient::ReadInterleaved()
         return false;
     // The channels the camera answered the SETUP with (0 and 1 when it named none).
     CRTSPStreamParser streamParser(*m_user, m_parser.GetRTPChannel(), m_parser.GetRTCPChannel());
+    streamParser.SetMessageHandler([this](std::string_view answer) { OnInterleavedAnswer(answer); });
+    const std::uint64_t started = platform::MonotonicMilliseconds();
+    m_pending = PendingRequest{RtspRequestType::Play, started, false};
+    m_lastStreamBytes = started;
+    m_lastReport = started;
+    // The PLAY counts as the first keep-alive: the next is due after half the session's time-out.
+    m_lastKeepAlive = CTime::Now();
     std::vector<std::uint8_t> buffer(kFirstInterleavedRead);
     std::size_t wanted = kFirstInterleavedRead;
     for (;;)
     {
-        const int received = Receive(std::span(buffer.data(), wanted), false);
+        if (IsStopRequested())
+            return false;
+        ServeInterleavedSession();
+        if (m_sessionEnded)
+            return true;
+        const platform::WaitResult ready = platform::WaitForSocketReadable(m_socket, kStopCheckMs);
+        if (ready == platform::WaitResult::TimedOut)
+        {
+            // A paused stream is silent because it was asked to be.
+            if (!m_paused && platform::MonotonicMilliseconds() - m_lastStreamBytes >= m_params.receiveTimeoutMs)
+                return true;
+            continue;
+        }
+        const int received = ready == platform::WaitResult::Signaled
+                                 ? platform::ReceiveSocket(m_socket, std::span(buffer.data(), wanted), 0, false)
+                                 : platform::kSocketFailure;
         if (IsStopRequested())
             return false;
         if (received <= 0)
-            return true; // closed, failed or silent for the whole receive time-out
+        {
+            m_sessionEnded = true; // closed or failed
+            return true;
+        }
+        m_lastStreamBytes = platform::MonotonicMilliseconds();
         streamParser.Process(std::span(buffer.data(), static_cast<std::size_t>(received)));
         wanted = received >= 4096 ? static_cast<std::size_t>(received) : kFirstInterleavedRead;
     }
+}
+
+// One request at a time: the next waits for the answer to the last, or for the receive time-out.
+void CBaseRTSPClient::ServeInterleavedSession()
+{
+    const std::uint64_t now = platform::MonotonicMilliseconds();
+    if (now - m_lastReport >= m_reportPeriodMs)
+    {
+        SendInterleavedReport();
+        m_lastReport = now;
+    }
+    // An answer left out while the stream flows ends nothing: the stream shows the session alive.
+    if (m_pending && now - m_pending->sentAt < m_params.receiveTimeoutMs)
+        return;
+    m_pending.reset();
+    if (m_pauseEvent.Wait(0))
+    {
+        SendInterleaved(RtspRequestType::Pause, false);
+    }
+    else if (m_playEvent.Wait(0))
+    {
+        m_paused = false;
+        m_lastStreamBytes = now;
+        SendInterleaved(RtspRequestType::Play, false);
+    }
+    else if (KeepAliveDue())
+    {
+        SendInterleaved(kKeepAliveMethods[m_keepAliveMethod], false);
+        m_lastKeepAlive = CTime::Now();
+    }
+}
+
+void CBaseRTSPClient::SendInterleaved(RtspRequestType type, bool retry)
+{
+    const std::string request = BuildRequest(type);
+    if (request.empty())
+        return;
+    if (platform::SendSocket(m_socket, Bytes(request)) != static_cast<int>(request.size()))
+    {
+        m_sessionEnded = true;
+        return;
+    }
+    m_pending = PendingRequest{type, platform::MonotonicMilliseconds(), retry};
+}
+
+// Framed for the RTCP channel: "$", the channel, the 16-bit length, the compound packet.
+void CBaseRTSPClient::SendInterleavedReport()
+{
+    const std::vector<std::uint8_t> report =
+        m_user != nullptr ? m_user->BuildInterleavedReport() : std::vector<std::uint8_t>();
+    if (report.empty() || report.size() > 0xFFFF)
+        return;
+    std::vector<std::uint8_t> frame = {'$', m_parser.GetRTCPChannel(), static_cast<std::uint8_t>(report.size() >> 8),
+                                       static_cast<std::uint8_t>(report.size() & 0xFF)};
+    frame.insert(frame.end(), report.begin(), report.end());
+    if (platform::SendSocket(m_socket, frame) != static_cast<int>(frame.size()))
+        m_sessionEnded = true;
+}
+
+void CBaseRTSPClient::OnInterleavedAnswer(std::string_view answer)
+{
+    // Not an answer to a request of ours (one of the camera's own, or one too late).
+    if (!m_pending)
+        return;
+    const PendingRequest request = *m_pending;
+    m_pending.reset();
+    m_parser.ForgetStatus();
+    m_parser.Parse(answer, request.type);
+    const std::uint32_t status = m_parser.GetStatusCode();
+    if (status == kStatusUnauthorized && m_parser.GetAuthScheme() != m_params.authScheme && !request.retry)
+    {
+        m_params.authScheme = m_parser.GetAuthScheme();
+        SendInterleaved(request.type, true);
+        return;
+    }
+    if (IsKeepAlive(request.type))
+    {
+        if (OnKeepAliveAnswer(status))
+            SendInterleaved(kKeepAliveMethods[m_keepAliveMethod], false);
+        return;
+    }
+    if (status == kStatusSessionNotFound)
+    {
+        m_sessionEnded = true;
+        return;
+    }
+    if (request.type == RtspRequestType::Pause && IsSuccess(status))
+        m_paused = true;
+    if (request.type != RtspRequestType::Play || IsSuccess(status) || status == 0)
+        return;
+    if (!m_omitRange && !request.retry && status != kStatusUnauthorized)
+    {
+        m_omitRange = true;
+        SendInterleaved(RtspRequestType::Play, true);
+        return;
+    }
+    // No stream will come: the session is over.
+    m_omitRange = false;
+    m_sessionEnded = true;
 }
 
 int CBaseRTSPClient::Receive(std::span<std::uint8_t> buffer, bool peek)
@@ -385,11 +616,15 @@ std::string CBaseRTSPClient::BuildRequest(RtspRequestType type)
                                  m_params.clientRtcpPort);
         break;
     case RtspRequestType::Play:
+        text += session + (m_omitRange ? std::string() : range);
+        break;
     case RtspRequestType::Pause:
         text += session + range;
         break;
     case RtspRequestType::Teardown:
     case RtspRequestType::SetParameter:
+    case RtspRequestType::GetParameter:
+    case RtspRequestType::Options:
         text += session;
         break;
     }

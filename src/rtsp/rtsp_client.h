@@ -1,10 +1,12 @@
 // One RTSP/1.0 session with a camera, on its own thread: DESCRIBE, SETUP of one stream, PLAY
 // and PAUSE on request, keep-alives, TEARDOWN. In interleaved mode the same thread reads the
-// stream from the RTSP connection.
+// stream from the RTSP connection and, while it does, sends the keep-alives, the pause and play
+// requests and the receiver reports over it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -41,10 +43,15 @@ public:
     // True when the last request was answered and parsed (200 or 401), or when an interleaved
     // stream ended because the connection closed.
     bool IsLastRequestOk() const { return m_lastRequestOk; }
+    // True once the camera has ended the session for certain: it closed the connection, or said
+    // the session is gone (454), or left a keep-alive over UDP unanswered. Silence is no such end.
+    bool HasSessionEnded() const { return m_sessionEnded; }
 
     // How long the session waits for a pause or play request before it checks the keep-alive
     // (2000 ms); tests shorten it.
     void SetIdleWait(std::uint32_t milliseconds) { m_idleWaitMs = milliseconds; }
+    // How often a receiver report goes over the connection while streaming interleaved (5000 ms).
+    void SetInterleavedReportPeriod(std::uint32_t milliseconds) { m_reportPeriodMs = milliseconds; }
 
 protected:
     void ThreadFunction() override;
@@ -68,7 +75,18 @@ private:
     // requested meanwhile. kSocketFailure on time-out, failure or stop.
     int Receive(std::span<std::uint8_t> buffer, bool peek);
     void CheckKeepAlive();
+    bool KeepAliveDue() const;
+    // True when the next keep-alive method is to be tried at once.
+    bool OnKeepAliveAnswer(std::uint32_t status);
     void WaitForEvents();
+    void SendPlay();
+    bool ConnectionClosed();
+
+    // Interleaved mode: requests go out while the stream is read, and their answers come in it.
+    void ServeInterleavedSession();
+    void SendInterleaved(RtspRequestType type, bool retry);
+    void SendInterleavedReport();
+    void OnInterleavedAnswer(std::string_view answer);
 
     std::string SessionUrl() const;
     std::string ControlUrl(const std::string& sessionUrl) const;
@@ -89,5 +107,23 @@ private:
     // The Digest nonce that m_nonceCount counts requests for.
     std::string m_countedNonce;
     std::uint32_t m_nonceCount = 0;
+    std::atomic<bool> m_sessionEnded{false};
+    // Index into the keep-alive methods; moves on when the camera refuses one.
+    std::size_t m_keepAliveMethod = 0;
+    // Set once a PLAY with a Range was refused and one without it accepted.
+    bool m_omitRange = false;
+
+    struct PendingRequest
+    {
+        RtspRequestType type;
+        // Monotonic milliseconds.
+        std::uint64_t sentAt;
+        // Sent again already (new credentials, or without a Range): not a third time.
+        bool retry;
+    };
+    std::optional<PendingRequest> m_pending;
+    std::uint64_t m_lastStreamBytes = 0;
+    std::uint64_t m_lastReport = 0;
+    std::uint32_t m_reportPeriodMs = 5000;
 };
 }

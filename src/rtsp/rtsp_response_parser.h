@@ -20,6 +20,9 @@ enum class RtspRequestType
     Teardown = 4,
     SetParameter = 5, // the keep-alive
     Pause = 6,
+    // Keep-alives for cameras that refuse SET_PARAMETER.
+    GetParameter = 7,
+    Options = 8,
 };
 
 // Ordered by strength: a response offering several schemes is taken at its strongest.
@@ -61,6 +64,9 @@ public:
     // for status 200 or 401 with well-formed headers and, for a 200 answer to DESCRIBE, a usable
     // session description. The status code is stored even when the parse fails.
     bool Parse(std::string_view response, RtspRequestType requestType);
+
+    // Before a response is read: a status of 0 afterwards means no status line was read.
+    void ForgetStatus() { m_statusCode = 0; }
 
     const std::string& GetProtocol() const { return m_protocol; }
     std::uint32_t GetStatusCode() const { return m_statusCode; }

@@ -2,15 +2,21 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "rtp/rtp_packet.h"
 #include "rtp/rtp_receiver_user.h"
+#include "text/text_utils.h"
 
 namespace kestrav
 {
 namespace
 {
 constexpr std::uint8_t kFrameMarker = '$';
+// Text between frames beyond this without a blank line is no answer of a camera.
+constexpr std::size_t kMaxMessageText = 16 * 1024;
+constexpr std::size_t kMaxMessageBody = 64 * 1024;
+constexpr std::string_view kBlankLine = "\r\n\r\n";
 }
 
 // The camera's sender reports come on the RTCP channel between the RTP frames. Framed by their length,
@@ -31,9 +37,18 @@ void CRTSPStreamParser::Process(std::span<const std::uint8_t> block)
         case State::Marker:
         {
             const auto marker = std::ranges::find(block, kFrameMarker);
-            if (marker == block.end())
+            const auto textLength = static_cast<std::size_t>(marker - block.begin());
+            TakeText(block.first(textLength));
+            block = block.subspan(textLength);
+            // An answer's body may hold a "$": it is passed over before any frame is looked for.
+            if (m_bodyRemaining > 0)
+            {
+                m_state = State::MessageBody;
+                break;
+            }
+            if (block.empty())
                 return;
-            block = block.subspan(static_cast<std::size_t>(marker - block.begin()) + 1);
+            block = block.subspan(1);
             m_state = State::Channel;
             break;
         }
@@ -56,20 +71,17 @@ void CRTSPStreamParser::Process(std::span<const std::uint8_t> block)
         case State::LengthLow:
             m_remaining = static_cast<std::uint16_t>(m_lengthHigh << 8 | block.front());
             block = block.subspan(1);
-            if (m_remaining == 0)
-                m_state = State::Marker;
-            else
-                m_state = m_rtpChannel ? State::RTPPayload : State::SkippedPayload;
+            m_state = m_remaining == 0 ? State::Marker : State::Payload;
             break;
-        case State::RTPPayload:
-            block = TakeRTPPayload(block);
+        case State::Payload:
+            block = TakePayload(block);
             break;
-        case State::SkippedPayload:
+        case State::MessageBody:
         {
-            const std::size_t skipped = std::min<std::size_t>(m_remaining, block.size());
+            const std::size_t skipped = std::min(m_bodyRemaining, block.size());
             block = block.subspan(skipped);
-            m_remaining = static_cast<std::uint16_t>(m_remaining - skipped);
-            if (m_remaining == 0)
+            m_bodyRemaining -= skipped;
+            if (m_bodyRemaining == 0)
                 m_state = State::Marker;
             break;
         }
@@ -77,19 +89,18 @@ void CRTSPStreamParser::Process(std::span<const std::uint8_t> block)
     }
 }
 
-std::span<const std::uint8_t> CRTSPStreamParser::TakeRTPPayload(std::span<const std::uint8_t> block)
+std::span<const std::uint8_t> CRTSPStreamParser::TakePayload(std::span<const std::uint8_t> block)
 {
     const std::size_t taken = std::min<std::size_t>(m_remaining, block.size());
     const std::span<const std::uint8_t> bytes = block.first(taken);
     const bool complete = taken == m_remaining;
-    CRTPPacket packet;
-    bool parsed = false;
+    // The whole frame: where it lies when it came in this block, else gathered.
+    std::span<const std::uint8_t> frame;
     try
     {
         if (complete && m_payload.empty())
         {
-            // The whole frame is in this block: parsed where it lies.
-            parsed = packet.Parse(bytes);
+            frame = bytes;
         }
         else
         {
@@ -97,7 +108,7 @@ std::span<const std::uint8_t> CRTSPStreamParser::TakeRTPPayload(std::span<const 
                 m_payload.reserve(m_remaining);
             m_payload.insert(m_payload.end(), bytes.begin(), bytes.end());
             if (complete)
-                parsed = packet.Parse(m_payload);
+                frame = m_payload;
         }
     }
     catch (const std::bad_alloc&)
@@ -114,11 +125,53 @@ std::span<const std::uint8_t> CRTSPStreamParser::TakeRTPPayload(std::span<const 
         m_remaining = static_cast<std::uint16_t>(m_remaining - taken);
         return block.subspan(taken);
     }
-    // Ready for the next frame before the user runs, whatever the user does.
+    // Ready for the next frame before the user runs, whatever the user does; the gathered bytes stay
+    // until the next frame starts.
+    // The gathered bytes move out (the frame's span stays valid) and their capacity comes back after.
+    std::vector<std::uint8_t> gathered;
+    gathered.swap(m_payload);
     ResetState();
-    if (parsed)
+    if (!m_rtpChannel)
+    {
+        m_user.OnInterleavedReport(frame);
+    }
+    else if (CRTPPacket packet; packet.Parse(frame))
+    {
         m_user.OnInterleavedPacket(packet);
+    }
+    gathered.clear();
+    m_payload.swap(gathered);
     return block.subspan(taken);
+}
+
+void CRTSPStreamParser::TakeText(std::span<const std::uint8_t> text)
+{
+    if (!m_messageHandler || text.empty())
+        return;
+    const std::size_t searchFrom = m_text.size() < kBlankLine.size() ? 0 : m_text.size() - (kBlankLine.size() - 1);
+    m_text.append(reinterpret_cast<const char*>(text.data()), text.size());
+    std::size_t blankLine = m_text.find(kBlankLine, searchFrom);
+    while (blankLine != std::string::npos && m_bodyRemaining == 0)
+    {
+        const std::size_t end = blankLine + kBlankLine.size();
+        const std::size_t start = m_text.rfind("RTSP/", blankLine);
+        if (start != std::string::npos)
+        {
+            const std::string_view message = std::string_view(m_text).substr(start, end - start);
+            const std::string length = TrimBlanks(FindKeyValue("content-length", ":", ToLowerCopy(message), "\r\n"));
+            const std::int32_t bodyLength = length.empty() ? 0 : ParseStrictIntOrZero(length);
+            m_bodyRemaining =
+                bodyLength > 0 ? std::min<std::size_t>(static_cast<std::size_t>(bodyLength), kMaxMessageBody) : 0;
+            m_messageHandler(message);
+        }
+        // The body's bytes already here are passed over; the rest follows in the stream.
+        const std::size_t bodyHere = std::min(m_bodyRemaining, m_text.size() - end);
+        m_bodyRemaining -= bodyHere;
+        m_text.erase(0, end + bodyHere);
+        blankLine = m_text.find(kBlankLine);
+    }
+    if (m_text.size() > kMaxMessageText)
+        m_text.clear();
 }
 
 void CRTSPStreamParser::ResetState()

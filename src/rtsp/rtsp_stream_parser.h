@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrav
@@ -11,9 +14,10 @@ namespace kestrav
 class IRTPReceiverUser;
 
 // The RTP channel (0 unless the camera chose another in its SETUP answer) carries the RTP packets,
-// which go to the user; the RTCP channel (1 by default) carries the camera's reports, which are
-// skipped by their length. Anything else between frames (the PLAY answer, other
-// RTSP text, garbage) is skipped byte by byte until the next frame header.
+// which go to the user; the RTCP channel (1 by default) carries the camera's reports, which go to the
+// user's report handler. Text between frames is where the answers to requests sent while streaming
+// come (the PLAY answer first): with a message handler each answer's headers go to it and its body
+// is passed over by its Content-Length; anything else (garbage) is skipped until the next frame header.
 class CRTSPStreamParser
 {
 public:
@@ -22,6 +26,10 @@ public:
     virtual ~CRTSPStreamParser() = default;
     CRTSPStreamParser(const CRTSPStreamParser&) = delete;
     CRTSPStreamParser& operator=(const CRTSPStreamParser&) = delete;
+
+    // Gets each RTSP answer found between frames: from its status line to the blank line.
+    using MessageHandler = std::function<void(std::string_view message)>;
+    void SetMessageHandler(MessageHandler handler) { m_messageHandler = std::move(handler); }
 
     // Consumes a block of any length, as received; a frame may span any number of blocks. Calls the
     // user's OnInterleavedPacket once per RTP frame that parses, in order; the packet is valid during
@@ -35,11 +43,12 @@ private:
         Channel,    // after "$"
         LengthHigh, // after the channel byte
         LengthLow,
-        RTPPayload,
-        SkippedPayload, // a frame of the RTCP channel
+        Payload,
+        MessageBody, // the body of an answer between frames
     };
 
-    std::span<const std::uint8_t> TakeRTPPayload(std::span<const std::uint8_t> block);
+    std::span<const std::uint8_t> TakePayload(std::span<const std::uint8_t> block);
+    void TakeText(std::span<const std::uint8_t> text);
     void ResetState();
 
     std::uint8_t m_rtpChannelNumber;
@@ -49,8 +58,12 @@ private:
     std::uint8_t m_lengthHigh = 0;
     // Payload bytes of the current frame still to come.
     std::uint16_t m_remaining = 0;
-    // The part of an RTP frame received in earlier blocks; at most 65535 bytes.
+    // The part of a frame received in earlier blocks; at most 65535 bytes.
     std::vector<std::uint8_t> m_payload;
+    // Text between frames not yet seen to end in a blank line; bounded.
+    std::string m_text;
+    std::size_t m_bodyRemaining = 0;
+    MessageHandler m_messageHandler;
     IRTPReceiverUser& m_user;
 };
 }
