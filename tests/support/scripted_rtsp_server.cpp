@@ -31,6 +31,7 @@ void ScriptedRtspServer::Serve(int client)
         if (got <= 0)
             return;
         pending.append(buffer, static_cast<std::size_t>(got));
+        TakeInterleavedFrames(pending);
         for (auto end = pending.find("\r\n\r\n"); end != std::string::npos; end = pending.find("\r\n\r\n"))
         {
             const std::string request = pending.substr(0, end + 4);
@@ -57,8 +58,29 @@ void ScriptedRtspServer::Serve(int client)
             }
             if (closeAfter)
                 return;
+            TakeInterleavedFrames(pending);
         }
     }
+}
+
+void ScriptedRtspServer::TakeInterleavedFrames(std::string& pending)
+{
+    while (pending.size() >= 4 && pending[0] == '$')
+    {
+        const std::size_t length = static_cast<std::size_t>(static_cast<unsigned char>(pending[2])) << 8 |
+                                   static_cast<unsigned char>(pending[3]);
+        if (pending.size() < 4 + length)
+            return;
+        std::lock_guard lock(m_mutex);
+        m_frames.push_back(pending.substr(0, 4 + length));
+        pending.erase(0, 4 + length);
+    }
+}
+
+std::vector<std::string> ScriptedRtspServer::InterleavedFrames() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_frames;
 }
 
 std::vector<std::string> ScriptedRtspServer::Requests() const

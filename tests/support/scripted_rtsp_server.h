@@ -28,6 +28,8 @@ public:
     ScriptedRtspServer& operator=(const ScriptedRtspServer&) = delete;
 
     std::vector<std::string> Requests() const;
+    // What the client sent framed for interleaving ("$", channel, length, packet), whole.
+    std::vector<std::string> InterleavedFrames() const;
     bool WaitForRequests(std::size_t count, int timeoutMs) const;
 
     // The CSeq header of a request, to echo it.
@@ -37,8 +39,11 @@ protected:
     void Serve(int client) override;
 
 private:
+    void TakeInterleavedFrames(std::string& pending);
+
     Script m_script;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_requests;
+    std::vector<std::string> m_frames;
 };
 }

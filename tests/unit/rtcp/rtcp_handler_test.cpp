@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -317,5 +318,53 @@ TEST_F(RtcpHandler, StartsOnlyOnceForACameraAndOnAFreePort)
     EXPECT_NE(other.GetOwnSSRC(), handler.GetOwnSSRC()) << "each handler draws its own source identifier";
     EXPECT_NE(other.GetCName(), handler.GetCName());
 }
+}
+
+Bytes Bye(std::uint32_t ssrc)
+{
+    return {0x81,
+            0xCB,
+            0x00,
+            0x01,
+            static_cast<std::uint8_t>(ssrc >> 24),
+            static_cast<std::uint8_t>(ssrc >> 16),
+            static_cast<std::uint8_t>(ssrc >> 8),
+            static_cast<std::uint8_t>(ssrc)};
+}
+
+// The camera's BYE for the source it sends ends the session for certain; a BYE of anyone else, or
+// for another source, does not; a stop forgets it. Over UDP and over the RTSP connection.
+TEST_F(RtcpHandler, OnlyTheCamerasByeForItsSourceEndsTheSession)
+{
+    Stranger stranger;
+    if (!stranger.IsBound())
+        GTEST_SKIP() << "127.0.0.2 cannot be bound here";
+    CRTCPHandler handler(&m_owner, 600000);
+    ASSERT_TRUE(handler.StartRTCP(LoopbackAddress(), 0));
+    handler.SetServerPort(m_setupPort.Port());
+    handler.UpdateSequence(1, 0xCAFE0001);
+
+    stranger.Send(handler.GetLocalPort(), Bye(0xCAFE0001));
+    // Datagrams are taken in order: once the camera's report that follows is answered, the BYE was seen.
+    m_cameraSender.Send(handler.GetLocalPort(), kReceiverReportAndSdes);
+    ASSERT_FALSE(m_setupPort.Receive().empty());
+    EXPECT_FALSE(handler.CameraSaidBye());
+
+    Bytes compound = kReceiverReportAndSdes;
+    const Bytes bye = Bye(0xCAFE0001);
+    compound.insert(compound.end(), bye.begin(), bye.end());
+    m_cameraSender.Send(handler.GetLocalPort(), compound);
+    for (int waited = 0; waited < 200 && !handler.CameraSaidBye(); ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(handler.CameraSaidBye());
+    handler.StopRTCP();
+    EXPECT_FALSE(handler.CameraSaidBye());
+
+    handler.UpdateSequence(2, 0xCAFE0002);
+    handler.OnInterleavedReport(Bye(0xCAFE0001));
+    handler.OnInterleavedReport(Bytes{0x80, 0xCB, 0x00, 0x00}); // a BYE naming no source
+    EXPECT_FALSE(handler.CameraSaidBye()) << "the camera sends as another source now";
+    handler.OnInterleavedReport(Bye(0xCAFE0002));
+    EXPECT_TRUE(handler.CameraSaidBye());
 }
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <future>
+#include <map>
 #include <thread>
 
 #include "core/parameter_sets.h"
@@ -53,6 +54,16 @@ std::string Answer(const std::string& request, const std::string& status, const 
 std::string Method(const std::string& request)
 {
     return request.substr(0, request.find(' '));
+}
+
+// The value of a request header, or empty.
+std::string Header(const std::string& request, const std::string& name)
+{
+    const auto start = request.find("\r\n" + name + ": ");
+    if (start == std::string::npos)
+        return {};
+    const auto value = start + name.size() + 4;
+    return request.substr(value, request.find("\r\n", value) - value);
 }
 
 std::string RequestLine(const std::string& request)
@@ -627,5 +638,171 @@ TEST_F(RtspClientRequests, AsksForChannelsZeroAndOneOverTcpAndFollowsTheCamerasC
                                "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");
     EXPECT_EQ(user.interleavedPackets, 2) << "only the frames of channel 4; 0 and 5 are not video";
     EXPECT_EQ(user.lastInterleavedSequence, 13);
+}
+
+// A camera with a 2 s session whose answers to some methods are given ("405 Method Not Allowed");
+// the others play along, and over TCP every answer after PLAY carries a frame so that the stream
+// never falls silent.
+ScriptedRtspServer::Script SessionCamera(std::map<std::string, std::string> statuses)
+{
+    return [statuses](const std::string& request, int number) -> std::string
+    {
+        const std::string method = Method(request);
+        const bool withRange = request.find("\r\nRange: ") != std::string::npos;
+        const std::string key =
+            method == "PLAY" && number > 4 ? (withRange ? "PLAY again" : "PLAY again, no range") : method;
+        const auto given = statuses.find(key);
+        if (given != statuses.end())
+            return Answer(request, given->second);
+        if (method == "SETUP")
+            return Answer(request, "200 OK",
+                          "Session: 7;timeout=2\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+        if (method == "DESCRIBE")
+            return Camera("trackID=1")(request, number);
+        return Answer(request, "200 OK", "Session: 7\r\n") +
+               (statuses.contains("tcp") ? InterleavedRtp(0, static_cast<std::uint16_t>(number)) : "");
+    };
+}
+
+std::vector<std::string> Methods(const std::vector<std::string>& requests)
+{
+    std::vector<std::string> methods;
+    for (const std::string& request : requests)
+        methods.push_back(Method(request));
+    return methods;
+}
+
+class SessionUser : public NullUser
+{
+public:
+    std::vector<std::uint8_t> BuildInterleavedReport() override
+    {
+        return {0x81, 0xC9, 0x00, 0x01, 0xAB, 0xCD, 0xEF, 0x01};
+    }
+};
+
+// A refused keep-alive is no dead session: the next method is tried at once and the session
+// lives on; only "session not found" ends it. Over UDP and over TCP while streaming.
+TEST_F(RtspClientRequests, KeepAlivesFallBackThroughRefusedMethodsAndOnlyALostSessionEndsIt)
+{
+    const struct
+    {
+        std::map<std::string, std::string> statuses;
+        std::vector<std::string> keepAlives; // the first ones, in order
+        bool ended;
+    } cases[] = {
+        {{{"SET_PARAMETER", "405 Method Not Allowed"}, {"GET_PARAMETER", "501 Not Implemented"}},
+         {"SET_PARAMETER", "GET_PARAMETER", "OPTIONS", "OPTIONS"},
+         false},
+        {{{"SET_PARAMETER", "451 Parameter Not Understood"}},
+         {"SET_PARAMETER", "GET_PARAMETER", "GET_PARAMETER"},
+         false},
+        {{{"SET_PARAMETER", "500 Internal Server Error"}}, {"SET_PARAMETER", "SET_PARAMETER"}, false},
+        {{{"SET_PARAMETER", "454 Session Not Found"}}, {"SET_PARAMETER"}, true},
+    };
+    for (const int mode : {kTransportUdp, kTransportInterleaved})
+    {
+        for (const auto& entry : cases)
+        {
+            auto statuses = entry.statuses;
+            if (mode == kTransportInterleaved)
+                statuses["tcp"] = "";
+            ScriptedRtspServer server(SessionCamera(statuses));
+            CBaseRTSPClient session(&owner);
+            session.SetIdleWait(50);
+            RTSPSessionParams params = Params(server.Port());
+            params.receiveTimeoutMs = 5000;
+            ASSERT_TRUE(session.StartSession(params, &user, mode));
+            const std::size_t wanted = 3 + entry.keepAlives.size();
+            server.WaitForRequests(wanted, 6000);
+            for (int waited = 0; waited < 50 && session.HasSessionEnded() != entry.ended; ++waited)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            EXPECT_EQ(session.HasSessionEnded(), entry.ended) << entry.keepAlives[0] << " mode " << mode;
+            EXPECT_TRUE(entry.ended || session.IsLastRequestOk()) << "the camera answered";
+            session.StopSession();
+            std::vector<std::string> methods = Methods(server.Requests());
+            ASSERT_GE(methods.size(), wanted) << "mode " << mode;
+            EXPECT_EQ(std::vector(methods.begin() + 3, methods.begin() + static_cast<std::ptrdiff_t>(wanted)),
+                      entry.keepAlives)
+                << "mode " << mode;
+        }
+    }
+}
+
+// GStreamer refuses the Range of a PLAY that resumes a paused live stream: it is asked once more
+// without it. Over TCP the PAUSE and the PLAY go out while the stream is read.
+TEST_F(RtspClientRequests, APlayRefusedAfterAPauseIsSentAgainWithoutRange)
+{
+    for (const int mode : {kTransportUdp, kTransportInterleaved})
+    {
+        std::map<std::string, std::string> statuses = {{"PLAY again", "457 Invalid Range"}};
+        if (mode == kTransportInterleaved)
+            statuses["tcp"] = "";
+        ScriptedRtspServer server(SessionCamera(statuses));
+        CBaseRTSPClient session(&owner);
+        RTSPSessionParams params = Params(server.Port());
+        params.receiveTimeoutMs = 5000;
+        ASSERT_TRUE(session.StartSession(params, &user, mode));
+        ASSERT_TRUE(server.WaitForRequests(3, 5000));
+        session.RequestPause();
+        ASSERT_TRUE(server.WaitForRequests(4, 5000));
+        session.RequestPlay();
+        ASSERT_TRUE(server.WaitForRequests(6, 5000));
+        session.StopSession();
+        const auto requests = server.Requests();
+        const std::vector<std::string> expected = {"DESCRIBE", "SETUP", "PLAY", "PAUSE", "PLAY", "PLAY"};
+        const std::vector<std::string> methods = Methods(requests);
+        EXPECT_EQ(std::vector(methods.begin(), methods.begin() + 6), expected) << "mode " << mode;
+        EXPECT_EQ(Header(requests[4], "Range"), "npt=0.000-");
+        EXPECT_EQ(requests[5].find("Range:"), std::string::npos) << requests[5];
+        EXPECT_FALSE(session.HasSessionEnded());
+    }
+}
+
+// Over TCP a stream that goes on past the session time-out is kept alive on the same connection,
+// and the receiver reports go on the RTCP channel.
+TEST_F(RtspClientRequests, InterleavedStreamingSendsKeepAlivesAndReportsOverTheConnection)
+{
+    ScriptedRtspServer server(SessionCamera({{"tcp", ""}}));
+    SessionUser reporting;
+    CBaseRTSPClient session(&owner);
+    session.SetInterleavedReportPeriod(200);
+    RTSPSessionParams params = Params(server.Port());
+    params.receiveTimeoutMs = 5000;
+    ASSERT_TRUE(session.StartSession(params, &reporting, kTransportInterleaved));
+    ASSERT_TRUE(server.WaitForRequests(4, 5000));
+    session.StopSession();
+    const auto requests = server.Requests();
+    EXPECT_EQ(Method(requests[3]), "SET_PARAMETER");
+    EXPECT_EQ(Header(requests[3], "Session"), "7");
+    const auto frames = server.InterleavedFrames();
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(frames[0], std::string("$\x01\x00\x08\x81\xC9\x00\x01\xAB\xCD\xEF\x01", 12));
+}
+
+// A camera that closes the connection ends the session at once, not at the next keep-alive.
+TEST_F(RtspClientRequests, AClosedConnectionEndsTheSessionAtOnce)
+{
+    for (const int mode : {kTransportUdp, kTransportInterleaved})
+    {
+        ScriptedRtspServer server(
+            [mode](const std::string& request, int number) -> std::string
+            {
+                if (Method(request) != "PLAY")
+                    return Camera("trackID=1")(request, number);
+                return Answer(request, "200 OK", "Session: 12345678\r\n") +
+                       (mode == kTransportInterleaved ? InterleavedRtp(0, 1) : "") + ScriptedRtspServer::kCloseMarker;
+            });
+        CBaseRTSPClient session(&owner);
+        RTSPSessionParams params = Params(server.Port());
+        params.receiveTimeoutMs = 5000;
+        ASSERT_TRUE(session.StartSession(params, &user, mode));
+        ASSERT_TRUE(server.WaitForRequests(3, 5000));
+        const auto closed = std::chrono::steady_clock::now();
+        while (!session.HasSessionEnded() && std::chrono::steady_clock::now() - closed < std::chrono::seconds(3))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::milliseconds(1000)) << "mode " << mode;
+        session.StopSession();
+    }
 }
 }

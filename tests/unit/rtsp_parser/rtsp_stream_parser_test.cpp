@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -44,8 +45,20 @@ public:
     void OnSocketClosed() override {}
     void OnParameterSets(const ParameterSets&) override {}
     void OnServerPorts(std::uint16_t, std::uint16_t) override {}
+    void OnInterleavedReport(std::span<const std::uint8_t> report) override
+    {
+        reports.emplace_back(report.begin(), report.end());
+    }
+
+    // Makes `parser` hand its answers to this user.
+    void Listen(CRTSPStreamParser& parser)
+    {
+        parser.SetMessageHandler([this](std::string_view message) { messages.emplace_back(message); });
+    }
 
     std::vector<Received> packets;
+    std::vector<Bytes> reports;
+    std::vector<std::string> messages;
     bool throwOnNext = false;
 };
 
@@ -93,27 +106,37 @@ struct SessionStream
 {
     Bytes bytes;
     std::vector<Received> expected;
+    std::vector<Bytes> reports;
+    std::vector<std::string> messages;
 };
 
 SessionStream MakeSessionStream()
 {
     SessionStream stream;
     Append(stream.bytes, std::string_view("\x17$garbage$$", 11));
-    Append(stream.bytes, std::string_view("RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 5DE4;timeout=60\r\n"
-                                          "RTP-Info: url=rtsp://127.0.0.1:8554/test/stream=0;seq=1;rtptime=90000\r\n"
-                                          "Range: npt=0.000-\r\n\r\n"));
+    stream.messages.emplace_back("RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 5DE4;timeout=60\r\n"
+                                 "RTP-Info: url=rtsp://127.0.0.1:8554/test/stream=0;seq=1;rtptime=90000\r\n"
+                                 "Range: npt=0.000-\r\n\r\n");
+    Append(stream.bytes, stream.messages.back());
     const Bytes first = {0x65, 0x88, 0x84, 0x00, '$', 0x00, 0x10};
     Append(stream.bytes, Frame(0, Rtp(1, first)));
     // A sender report whose NTP time holds "$" 0x00 0xFF 0xFF: scanned byte by byte it would start a frame
     // of 65535 bytes and swallow the video after it.
-    Append(stream.bytes,
-           Frame(1, {0x80, 0xc8, 0x00, 0x06, 0x12, 0x34, 0x56, 0x78, 0xe9, '$',  0x00, 0xff, 0xff, 0x00,
-                     0x00, 0x00, 0x00, 0x01, 0x5f, 0x90, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x07}));
+    stream.reports.push_back({0x80, 0xc8, 0x00, 0x06, 0x12, 0x34, 0x56, 0x78, 0xe9, '$',  0x00, 0xff, 0xff, 0x00,
+                              0x00, 0x00, 0x00, 0x01, 0x5f, 0x90, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x07});
+    Append(stream.bytes, Frame(1, stream.reports.back()));
     const Bytes second = {0x41, 0x9a, 0x02};
     Append(stream.bytes, Frame(0, Rtp(2, second)));
     Append(stream.bytes, Frame(0, {}));                             // length 0: skipped
     Append(stream.bytes, Frame(0, {0x00, 0x60, 0x00, 0x09, 0x01})); // not RTP version 2: dropped
-    Append(stream.bytes, std::string_view("RTSP/1.0 200 OK\r\nCSeq: 5\r\n\r\n"));
+    stream.messages.emplace_back("RTSP/1.0 200 OK\r\nCSeq: 5\r\n\r\n");
+    Append(stream.bytes, stream.messages.back());
+    // An answer whose body looks like a frame: passed over by its length, never delivered.
+    const Bytes body = Frame(0, Rtp(99, {0x65}));
+    stream.messages.push_back("RTSP/1.0 200 OK\r\nCSeq: 6\r\ncontent-length:" + std::to_string(body.size()) +
+                              "\r\n\r\n");
+    Append(stream.bytes, stream.messages.back());
+    Append(stream.bytes, body);
     const Bytes third = {0x41, 0x9a, 0x04, 0x24};
     Append(stream.bytes, Frame(0, Rtp(3, third)));
     stream.expected = {{1, first}, {2, second}, {3, third}};
@@ -130,10 +153,13 @@ TEST(RtspStreamParser, DeliversEveryFrameWhereverTheBlocksAreCut)
         {
             RecordingUser user;
             CRTSPStreamParser parser(user);
+            user.Listen(parser);
             parser.Process(bytes.first(first));
             parser.Process(bytes.subspan(first, second - first));
             parser.Process(bytes.subspan(second));
             ASSERT_EQ(user.packets, stream.expected) << "blocks cut at " << first << " and " << second;
+            ASSERT_EQ(user.reports, stream.reports) << "blocks cut at " << first << " and " << second;
+            ASSERT_EQ(user.messages, stream.messages) << "blocks cut at " << first << " and " << second;
         }
     }
 }
@@ -143,9 +169,11 @@ TEST(RtspStreamParser, DeliversEveryFrameFedOneByteAtATime)
     const SessionStream stream = MakeSessionStream();
     RecordingUser user;
     CRTSPStreamParser parser(user);
+    user.Listen(parser);
     for (const std::uint8_t& byte : stream.bytes)
         parser.Process({&byte, 1});
     EXPECT_EQ(user.packets, stream.expected);
+    EXPECT_EQ(user.messages, stream.messages);
 }
 
 TEST(RtspStreamParser, DeliversAFrameOfTheLargestLength)
