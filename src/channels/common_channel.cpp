@@ -109,9 +109,28 @@ std::vector<CodecCapability> CCommonChannel::GetStreamCodecs()
 std::string CCommonChannel::SelectResolution(std::uint32_t codecId, bool upperCase)
 {
     const ChannelStartParams& request = GetStartParams();
-    const std::string name =
-        NearestResolution(CollectResolutions(GetStreamCodecs(), codecId), request.width, request.height);
+    const ResolutionMap resolutions = CollectResolutions(GetStreamCodecs(), codecId);
+    if (resolutions.empty())
+        ReportMissingCapability(codecId);
+    const std::string name = NearestResolution(resolutions, request.width, request.height);
     return upperCase ? ToUpper(name) : name;
+}
+
+// The request still goes out as the camera takes it without a resolution; but a host that forgot
+// to fill in the capabilities should hear of it, once.
+void CCommonChannel::ReportMissingCapability(std::uint32_t codecId)
+{
+    if (m_missingCapabilityReported)
+        return;
+    m_missingCapabilityReported = true;
+    static constexpr const char* kStreams[] = {"recording", "live", "remote"};
+    const std::uint32_t kind = GetStartParams().streamKind;
+    GetDriver()->SendDebugMessage(kLogWarning,
+                                  "%s: The stream capabilities have no %s entry for the %s stream of %s; the camera "
+                                  "is asked without a resolution",
+                                  "kestrav::CCommonChannel::SelectResolution",
+                                  codecId == kCapabilityCodecJpeg ? "JPEG" : "H.264",
+                                  kind < std::size(kStreams) ? kStreams[kind] : "unknown", DeviceText().c_str());
 }
 
 std::uint32_t CCommonChannel::SelectFrameRate(std::uint32_t codecId)

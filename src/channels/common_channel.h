@@ -59,9 +59,11 @@ protected:
 
 private:
     std::optional<ResolutionCapability> FindChosenResolution(std::uint32_t codecId);
+    void ReportMissingCapability(std::uint32_t codecId);
     void SendPrivacyMasks();
 
     Web::CHttpSender m_sender;
     std::vector<PrivacyMask> m_privacyMasks;
+    bool m_missingCapabilityReported = false;
 };
 }

@@ -75,10 +75,21 @@ TEST_F(CodecChannel, StreamPathNamesTheResolutionAsTheCapabilityTextWritesIt)
     EXPECT_EQ(jpeg.GetStreamName(), "BrantelIPCapture::RecStream");
 }
 
-TEST_F(CodecChannel, WithoutCapabilitiesThePathHasNoResolution)
+// The host's mistake is said once, naming the codec and the stream; the request goes out anyway.
+TEST_F(CodecChannel, WithoutCapabilitiesThePathHasNoResolutionAndAWarningSaysSo)
 {
     Open("554", "(none)");
-    EXPECT_EQ(H264Session().streamPath, "rtsph264");
+    Exposed<CH264ChannelRTSP> channel(0, &driver, &kit.Sink());
+    for (int open = 0; open < 2; ++open)
+    {
+        RTSPSessionParams params;
+        channel.FillSessionParams(params);
+        EXPECT_EQ(params.streamPath, "rtsph264");
+    }
+    ASSERT_EQ(kit.Debug().CountContaining("stream capabilities have no H.264 entry for the recording stream"), 1u);
+    const auto warning = kit.Debug().WaitFor("capabilities have no", std::chrono::milliseconds(0));
+    ASSERT_TRUE(warning);
+    EXPECT_EQ(warning->level, kLogWarning);
 }
 
 TEST_F(CodecChannel, PrivacyMasksAlwaysMakeFourEntries)

@@ -9,10 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "rtp/rtcp_handler.h"
