@@ -173,8 +173,8 @@ unsigned CBaseRTPChannel::CaptureThread()
             else if (fired == 1)
                 SetState(kChannelReceiving);
         }
-        const bool stopping = StopEvent().Wait(wait);
-        if (stopping)
+        CEvent* const wakes[] = {&StopEvent(), &m_reopenEvent};
+        if (WaitForAnyEvent(wakes, 2, wait) == 0)
             break;
         if (!IsSignalAlive())
             SuperviseSignal();

@@ -43,6 +43,7 @@ public:
     void OnSocketClosed() override {}
     void OnServerPorts(std::uint16_t rtpPort, std::uint16_t rtcpPort) override;
     void OnInterleavedReport(std::span<const std::uint8_t> report) override;
+    void OnSessionEnded() override { m_reopenEvent.Set(); }
     std::vector<std::uint8_t> BuildInterleavedReport() override;
 
     // IMediaParserClient
@@ -86,6 +87,8 @@ private:
     CRTCPHandler m_rtcp;
     CManualEvent m_packetEvent;
     CManualEvent m_frameEvent;
+    // Set when the camera ended the session: the capture thread looks at the signal at once.
+    CEvent m_reopenEvent{false};
     std::atomic<bool> m_rtpOverRtsp{false};
     std::uint16_t m_firstPort = kFirstRtpPort;
     std::uint16_t m_lastPort = kLastRtpPort;

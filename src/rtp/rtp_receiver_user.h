@@ -30,6 +30,8 @@ public:
     virtual void OnParameterSets(const ParameterSets& sets) = 0;
     // The camera's ports from the SETUP answer, in host order.
     virtual void OnServerPorts(std::uint16_t rtpPort, std::uint16_t rtcpPort) = 0;
+    // The camera ended the RTSP session for certain (closed the connection, or said it is gone).
+    virtual void OnSessionEnded() {}
     // An RTCP packet of the camera read from the RTSP connection; valid during the call only.
     virtual void OnInterleavedReport(std::span<const std::uint8_t>) {}
     // The receiver report that goes back over the RTSP connection while streaming; empty for none.

@@ -226,7 +226,7 @@ void CBaseRTSPClient::WaitForEvents()
         default:
             if (ConnectionClosed())
             {
-                m_sessionEnded = true;
+                EndSession();
                 break;
             }
             idleMs += slice;
@@ -270,6 +270,13 @@ bool CBaseRTSPClient::ConnectionClosed()
     return false;
 }
 
+void CBaseRTSPClient::EndSession()
+{
+    if (m_sessionEnded.exchange(true) || m_user == nullptr)
+        return;
+    m_user->OnSessionEnded();
+}
+
 bool CBaseRTSPClient::KeepAliveDue() const
 {
     const std::int32_t announced = m_parser.GetSessionTimeout();
@@ -295,7 +302,7 @@ bool CBaseRTSPClient::OnKeepAliveAnswer(std::uint32_t status)
 {
     if (status == 0 || status == kStatusSessionNotFound)
     {
-        m_sessionEnded = true;
+        EndSession();
         return false;
     }
     // Whatever the camera said, it answered: the connection is alive.
@@ -320,7 +327,7 @@ bool CBaseRTSPClient::SendAndCheck(RtspRequestType type)
     m_lastRequestOk = exchanged;
     const std::uint32_t status = m_parser.GetStatusCode();
     if (status == kStatusSessionNotFound && type != RtspRequestType::Teardown)
-        m_sessionEnded = true;
+        EndSession();
     return exchanged && IsSuccess(status);
 }
 
@@ -457,7 +464,7 @@ bool CBaseRTSPClient::ReadInterleaved()
             return false;
         if (received <= 0)
         {
-            m_sessionEnded = true; // closed or failed
+            EndSession(); // closed or failed
             return true;
         }
         m_lastStreamBytes = platform::MonotonicMilliseconds();
@@ -503,7 +510,7 @@ void CBaseRTSPClient::SendInterleaved(RtspRequestType type, bool retry)
         return;
     if (platform::SendSocket(m_socket, Bytes(request)) != static_cast<int>(request.size()))
     {
-        m_sessionEnded = true;
+        EndSession();
         return;
     }
     m_pending = PendingRequest{type, platform::MonotonicMilliseconds(), retry};
@@ -520,7 +527,7 @@ void CBaseRTSPClient::SendInterleavedReport()
                                        static_cast<std::uint8_t>(report.size() & 0xFF)};
     frame.insert(frame.end(), report.begin(), report.end());
     if (platform::SendSocket(m_socket, frame) != static_cast<int>(frame.size()))
-        m_sessionEnded = true;
+        EndSession();
 }
 
 void CBaseRTSPClient::OnInterleavedAnswer(std::string_view answer)
@@ -547,7 +554,7 @@ void CBaseRTSPClient::OnInterleavedAnswer(std::string_view answer)
     }
     if (status == kStatusSessionNotFound)
     {
-        m_sessionEnded = true;
+        EndSession();
         return;
     }
     if (request.type == RtspRequestType::Pause && IsSuccess(status))
@@ -562,7 +569,7 @@ void CBaseRTSPClient::OnInterleavedAnswer(std::string_view answer)
     }
     // No stream will come: the session is over.
     m_omitRange = false;
-    m_sessionEnded = true;
+    EndSession();
 }
 
 int CBaseRTSPClient::Receive(std::span<std::uint8_t> buffer, bool peek)

@@ -81,6 +81,8 @@ private:
     void WaitForEvents();
     void SendPlay();
     bool ConnectionClosed();
+    // Marks the session over and tells the user, once.
+    void EndSession();
 
     // Interleaved mode: requests go out while the stream is read, and their answers come in it.
     void ServeInterleavedSession();
