@@ -133,7 +133,7 @@ void CBaseRTSPClient::StopSession()
     m_lastKeepAlive = 0;
 }
 
-bool CBaseRTSPClient::Connect()
+bool CBaseRTSPClient::Connect(bool onSessionThread)
 {
     using namespace platform;
     m_socket = CreateSocket(SocketKind::Tcp);
@@ -158,7 +158,9 @@ bool CBaseRTSPClient::Connect()
     {
         // Polled in steps so that the attempt can be given up between them.
         const std::uint32_t attempts = m_params.connectTimeoutMs / kConnectAttemptMs;
-        for (std::uint32_t attempt = 0; attempt < attempts && !connected && !m_connectCancelled; ++attempt)
+        for (std::uint32_t attempt = 0;
+             attempt < attempts && !connected && !m_connectCancelled && !(onSessionThread && IsStopRequested());
+             ++attempt)
         {
             SleepMilliseconds(kConnectAttemptMs);
             const WaitResult result = WaitForSocketConnected(m_socket, 0);
@@ -224,12 +226,20 @@ void CBaseRTSPClient::WaitForEvents()
             SendPlay();
             break;
         default:
+            idleMs += slice;
             if (ConnectionClosed())
             {
-                EndSession();
+                // Over UDP the session can outlive its connection (VLC closes it after refusing a
+                // request): a new connection asks whether the session is still there.
+                if (m_transportMode == kTransportInterleaved || !Reconnect())
+                {
+                    EndSession();
+                    break;
+                }
+                idleMs = 0;
+                KeepAlive();
                 break;
             }
-            idleMs += slice;
             if (idleMs >= m_idleWaitMs)
             {
                 idleMs = 0;
@@ -287,15 +297,35 @@ bool CBaseRTSPClient::KeepAliveDue() const
 
 void CBaseRTSPClient::CheckKeepAlive()
 {
-    if (!KeepAliveDue())
-        return;
+    if (KeepAliveDue())
+        KeepAlive();
+}
+
+void CBaseRTSPClient::KeepAlive()
+{
+    bool reconnected = false;
     while (!IsStopRequested())
     {
         SendAndCheck(kKeepAliveMethods[m_keepAliveMethod]);
-        if (!OnKeepAliveAnswer(m_parser.GetStatusCode()))
+        const std::uint32_t status = m_parser.GetStatusCode();
+        // No answer because the camera closed the connection: over UDP the question goes once
+        // more, on a new connection.
+        if (status == 0 && !reconnected && m_transportMode != kTransportInterleaved && ConnectionClosed())
+        {
+            reconnected = true;
+            if (Reconnect())
+                continue;
+        }
+        if (!OnKeepAliveAnswer(status))
             break;
     }
     m_lastKeepAlive = CTime::Now();
+}
+
+bool CBaseRTSPClient::Reconnect()
+{
+    CloseConnection();
+    return Connect(true);
 }
 
 bool CBaseRTSPClient::OnKeepAliveAnswer(std::uint32_t status)

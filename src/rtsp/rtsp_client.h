@@ -64,7 +64,8 @@ protected:
     const CRTSPResponseParser& Parser() const { return m_parser; }
 
 private:
-    bool Connect();
+    // On the session thread a stop ends the attempt too.
+    bool Connect(bool onSessionThread = false);
     void CloseConnection();
     bool Exchange(RtspRequestType type);
     // `lengthGiven` tells whether the headers named a Content-Length.
@@ -76,6 +77,9 @@ private:
     int Receive(std::span<std::uint8_t> buffer, bool peek);
     void CheckKeepAlive();
     bool KeepAliveDue() const;
+    // Sends the keep-alive now, falling back through the methods the camera refuses.
+    void KeepAlive();
+    bool Reconnect();
     // True when the next keep-alive method is to be tried at once.
     bool OnKeepAliveAnswer(std::uint32_t status);
     void WaitForEvents();

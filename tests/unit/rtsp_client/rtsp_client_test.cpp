@@ -704,6 +704,9 @@ TEST_F(RtspClientRequests, KeepAlivesFallBackThroughRefusedMethodsAndOnlyALostSe
     {
         for (const auto& entry : cases)
         {
+            // Over TCP the first case shows the same rules on the streaming connection.
+            if (mode == kTransportInterleaved && &entry != &cases[0])
+                continue;
             auto statuses = entry.statuses;
             if (mode == kTransportInterleaved)
                 statuses["tcp"] = "";
@@ -780,29 +783,61 @@ TEST_F(RtspClientRequests, InterleavedStreamingSendsKeepAlivesAndReportsOverTheC
     EXPECT_EQ(frames[0], std::string("$\x01\x00\x08\x81\xC9\x00\x01\xAB\xCD\xEF\x01", 12));
 }
 
-// A camera that closes the connection ends the session at once, not at the next keep-alive.
-TEST_F(RtspClientRequests, AClosedConnectionEndsTheSessionAtOnce)
+// A camera that closes the connection ends an interleaved session at once. Over UDP the session
+// can outlive its connection: a new one asks, and only a camera that no longer knows the session
+// ends it (as a restarted one answers); VLC refuses SET_PARAMETER and closes, yet its session lives.
+TEST_F(RtspClientRequests, AClosedConnectionEndsTheSessionOnlyWhenTheSessionIsGone)
 {
-    for (const int mode : {kTransportUdp, kTransportInterleaved})
+    const std::string close = ScriptedRtspServer::kCloseMarker;
+    const struct
     {
+        int mode;
+        std::string closingMethod; // answered, then the connection closes
+        std::string closingStatus;
+        bool ended;
+        std::string lastMethod;
+    } cases[] = {
+        {kTransportInterleaved, "PLAY", "200 OK", true, "PLAY"},
+        {kTransportUdp, "PLAY", "200 OK", true, "SET_PARAMETER"},
+        {kTransportUdp, "SET_PARAMETER", "501 Not Implemented", false, "GET_PARAMETER"},
+    };
+    for (const auto& entry : cases)
+    {
+        SCOPED_TRACE(entry.closingMethod + " mode " + std::to_string(entry.mode));
+        std::atomic<bool> closed{false};
         ScriptedRtspServer server(
-            [mode](const std::string& request, int number) -> std::string
+            [&](const std::string& request, int number) -> std::string
             {
-                if (Method(request) != "PLAY")
-                    return Camera("trackID=1")(request, number);
-                return Answer(request, "200 OK", "Session: 12345678\r\n") +
-                       (mode == kTransportInterleaved ? InterleavedRtp(0, 1) : "") + ScriptedRtspServer::kCloseMarker;
+                const std::string method = Method(request);
+                if (method == entry.closingMethod && !closed.exchange(true))
+                    return Answer(request, entry.closingStatus, "Session: 12345678\r\n") +
+                           (entry.mode == kTransportInterleaved ? InterleavedRtp(0, 1) : "") + close;
+                // A restarted camera no longer knows the session.
+                if (closed && entry.closingMethod == "PLAY")
+                    return Answer(request, "454 Session Not Found");
+                return Camera("trackID=1")(request, number);
             });
         CBaseRTSPClient session(&owner);
+        session.SetIdleWait(50);
         RTSPSessionParams params = Params(server.Port());
         params.receiveTimeoutMs = 5000;
-        ASSERT_TRUE(session.StartSession(params, &user, mode));
-        ASSERT_TRUE(server.WaitForRequests(3, 5000));
-        const auto closed = std::chrono::steady_clock::now();
-        while (!session.HasSessionEnded() && std::chrono::steady_clock::now() - closed < std::chrono::seconds(3))
+        ASSERT_TRUE(session.StartSession(params, &user, entry.mode));
+        for (int waited = 0; waited < 100 && !closed; ++waited)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::milliseconds(1000)) << "mode " << mode;
+        const auto closedAt = std::chrono::steady_clock::now();
+        while (!session.HasSessionEnded() && std::chrono::steady_clock::now() - closedAt < std::chrono::seconds(2))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(session.HasSessionEnded(), entry.ended);
+        if (entry.ended)
+        {
+            EXPECT_LT(std::chrono::steady_clock::now() - closedAt, std::chrono::milliseconds(1000));
+        }
         session.StopSession();
+        const std::vector<std::string> methods = Methods(server.Requests());
+        const auto last = std::find_if(methods.rbegin(), methods.rend(),
+                                       [](const std::string& method) { return method != "TEARDOWN"; });
+        ASSERT_NE(last, methods.rend());
+        EXPECT_EQ(*last, entry.lastMethod);
     }
 }
 }
