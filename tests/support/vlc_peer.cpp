@@ -125,7 +125,8 @@ bool DescribesVideo(std::uint16_t port, const std::string& url)
 }
 }
 
-VlcPeer::VlcPeer(std::string path) : m_path(std::move(path)), m_port(ClosedPort())
+VlcPeer::VlcPeer(std::string path, std::vector<std::string> moreOptions)
+    : m_path(std::move(path)), m_moreOptions(std::move(moreOptions)), m_port(ClosedPort())
 {
     Start();
 }
@@ -156,6 +157,7 @@ bool VlcPeer::Start()
         arguments = {"/usr/sbin/runuser", "-u", "nobody", "--"};
     arguments.insert(arguments.end(), {"/usr/bin/cvlc", "-q", "-I", "dummy", clip, "--demux", "h264", "--sout",
                                        "#rtp{sdp=" + Url() + "}"});
+    arguments.insert(arguments.end(), m_moreOptions.begin(), m_moreOptions.end());
     // runuser does not watch its stdin: the group goes with this object.
     m_process = std::make_unique<ChildProcess>(arguments, true);
     if (!m_process->IsRunning())

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "child_process.h"
 
@@ -15,8 +16,10 @@ namespace kestrav::testing
 class VlcPeer
 {
 public:
-    // Serves the stream at "/<path>" on a free port; IsReady() tells whether it came up.
-    explicit VlcPeer(std::string path);
+    // Serves the stream at "/<path>" on a free port, with further VLC options such as
+    // {"--rtsp-timeout", "4"} (the session time-out it announces, 60 s by default); IsReady() tells
+    // whether it came up.
+    explicit VlcPeer(std::string path, std::vector<std::string> moreOptions = {});
     ~VlcPeer();
     VlcPeer(const VlcPeer&) = delete;
     VlcPeer& operator=(const VlcPeer&) = delete;
@@ -33,6 +36,7 @@ public:
 
 private:
     std::string m_path;
+    std::vector<std::string> m_moreOptions;
     std::uint16_t m_port = 0;
     std::unique_ptr<ChildProcess> m_process;
     bool m_ready = false;

@@ -181,6 +181,31 @@ TEST_F(RealPeers, InterleavedSessionOutlivesTheServersSessionTimeout)
     EXPECT_EQ(CountStartingWith(proxy.Requests(), "SETUP"), 1u) << "the session was kept, not opened again";
 }
 
+// VLC answers the SET_PARAMETER keep-alive with 501 and closes the RTSP connection, yet its session
+// and the UDP stream go on, and GET_PARAMETER keeps the session: a refused keep-alive is no end of
+// the stream, and a camera that refuses it is not opened again every keep-alive period.
+TEST_F(RealPeers, KeepAliveRefusedByVlcKeepsTheVideoComing)
+{
+    constexpr int kSessionTimeoutSeconds = 4;
+    StartCifCamera();
+    testing::VlcPeer vlc("rtsph264cif", {"--rtsp-timeout", std::to_string(kSessionTimeoutSeconds)});
+    ASSERT_TRUE(vlc.IsReady()) << vlc.StartFailure();
+    testing::TcpRecordingProxy proxy(vlc.Port());
+    kit.Params().SetExtraParam(4, std::to_string(proxy.Port()));
+    ipcapture::IIPVideoCaptureEx2* video = StartH264(kSignalTimeoutMs);
+    ASSERT_NE(video, nullptr);
+    ASSERT_TRUE(kit.Sink().WaitForFrames(5, 20s)) << LogText();
+
+    std::this_thread::sleep_for(std::chrono::seconds(3 * kSessionTimeoutSeconds));
+    const Clock::duration gap = LongestGap();
+    ReportGap("gap_keep_alive_refused", gap);
+    const std::vector<std::string> requests = proxy.Requests();
+    EXPECT_LT(gap, 2s) << LogText();
+    EXPECT_EQ(CountStartingWith(requests, "SETUP"), 1u) << "the session was kept, not opened again";
+    EXPECT_GE(CountStartingWith(requests, "GET_PARAMETER") + CountStartingWith(requests, "OPTIONS"), 1u)
+        << "the refused keep-alive was replaced";
+}
+
 // Over interleaved TCP the pause and the resume go over the connection that carries the video.
 TEST_F(RealPeers, InterleavedPauseAndResumeKeepTheSession)
 {
