@@ -37,6 +37,9 @@ PACKAGES=(
     gir1.2-gst-rtsp-server-1.0
     python3-gi
     ffmpeg
+    # a second, independent RTSP server as a test peer: VLC's RTSP output of an H.264 file
+    vlc-bin
+    vlc-plugin-base
 )
 
 missing_packages()

@@ -167,6 +167,8 @@ CamsimPeer::CamsimPeer(const CamsimOptions& options) : m_options(options)
         arguments.insert(arguments.end(), {"--https-port", std::to_string(options.httpsPort), "--https-bind",
                                            options.httpsBind, "--cert", m_certificate});
     }
+    if (options.rtsp && options.sessionTimeoutSeconds > 0)
+        arguments.insert(arguments.end(), {"--session-timeout", std::to_string(options.sessionTimeoutSeconds)});
     arguments.insert(arguments.end(), options.extraArguments.begin(), options.extraArguments.end());
     m_process = std::make_unique<ChildProcess>(arguments);
     if (!m_process->IsRunning())

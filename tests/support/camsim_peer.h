@@ -28,6 +28,9 @@ struct CamsimOptions
     // The RTSP side too (camsim.py, which needs GStreamer and takes a second more to start); its streams
     // follow the /getprofile answer, the authentication and /setstreaming.
     bool rtsp = false;
+    // With the RTSP side: the session time-out it announces and enforces, ending a session whose client
+    // sent neither a request naming it nor an RTCP report for that long. 0 keeps GStreamer's 60 s, not enforced.
+    int sessionTimeoutSeconds = 0;
     // Further command-line options of http_camera.py (or camsim.py), such as "--alarm-interval", "0".
     std::vector<std::string> extraArguments;
 };

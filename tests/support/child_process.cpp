@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 extern char** environ;
 
 namespace kestrav::testing
 {
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments)
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, bool ownProcessGroup)
+    : m_ownProcessGroup(ownProcessGroup)
 {
     int input[2];
     int output[2];
@@ -35,9 +37,17 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments)
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownProcessGroup)
+    {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
+    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) == 0)
         m_pid = pid;
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(input[0]);
     close(output[1]);
@@ -55,9 +65,22 @@ void ChildProcess::Stop()
     if (m_stdin >= 0)
         close(m_stdin);
     m_stdin = -1;
+    if (m_pid > 0 && m_ownProcessGroup)
+    {
+        // A group member that ignores SIGTERM must not hold the test: after a bounded wait the group is killed.
+        kill(-m_pid, SIGTERM);
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        pid_t reaped = 0;
+        while ((reaped = waitpid(m_pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+            usleep(20000);
+        kill(-m_pid, SIGKILL);
+        if (reaped == m_pid)
+            m_pid = -1;
+    }
     if (m_pid > 0)
     {
-        kill(m_pid, SIGTERM);
+        kill(m_ownProcessGroup ? -m_pid : m_pid, m_ownProcessGroup ? SIGKILL : SIGTERM);
         int status = 0;
         while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR)
         {

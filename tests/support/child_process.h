@@ -14,7 +14,9 @@ class ChildProcess
 public:
     // Starts `arguments[0]` with the arguments; its stdin is a pipe that closes when this
     // object goes, so a peer watching its stdin ends even if the test is killed.
-    explicit ChildProcess(const std::vector<std::string>& arguments);
+    // With `ownProcessGroup` the child leads a process group of its own, and Stop ends the whole
+    // group: for a peer started through a wrapper (runuser) that does not watch its stdin.
+    explicit ChildProcess(const std::vector<std::string>& arguments, bool ownProcessGroup = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -28,6 +30,7 @@ public:
 
 private:
     int m_pid = -1;
+    bool m_ownProcessGroup = false;
     int m_stdin = -1;
     int m_stdout = -1;
     std::string m_pending;

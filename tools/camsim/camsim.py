@@ -22,6 +22,8 @@ The RTSP side is Debian's GStreamer RTSP server (rtsp_server.py), and it follows
   nothing. vbrcbr is recorded only: the encoder always runs at a constant bit rate. Bit rates are
   kbit/s. Until changed, a stream runs at --fps, --bitrate and --quality clamped to its profile's
   ranges, with one key frame per second.
+- "--session-timeout SECONDS" announces that session time-out and ends a session whose client sent
+  neither a request nor an RTCP report for that long (its media stops; the connection stays open).
 
 Startup prints "RTSP <rtsp-port>" and then "READY <http-port> [<https-port>]" (without --no-rtsp;
 with it only the READY line), or "FAILED <reason>". It ends when its stdin closes (a stdin that is
@@ -169,7 +171,8 @@ class CameraStreams:
 
     def start(self, profile_text, auth):
         def build():
-            self.service = self.rtsp_server.RtspService(self.options.bind, self.options.rtsp_port)
+            self.service = self.rtsp_server.RtspService(self.options.bind, self.options.rtsp_port,
+                                                        self.options.session_timeout)
             return self.service.start()
 
         self.caller.run_in_thread()
@@ -377,6 +380,9 @@ def parse_args(argv=None):
     parser.add_argument("--quality", type=int, default=70, help="JPEG quality until /setstreaming changes it")
     parser.add_argument("--no-in-band-parameter-sets", action="store_true",
                         help="H.264 SPS/PPS only in the SDP, not in front of key frames")
+    parser.add_argument("--session-timeout", type=int, default=0,
+                        help="seconds an RTSP session lives without a request or an RTCP report from its client, "
+                             "announced in the Session header and enforced; 0: GStreamer's 60, not enforced")
     return parser.parse_args(argv)
 
 

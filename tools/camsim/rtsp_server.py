@@ -176,7 +176,9 @@ class RtspService:
     already play with their media; the next DESCRIBE gets the new one.
     """
 
-    def __init__(self, address="127.0.0.1", port=0):
+    def __init__(self, address="127.0.0.1", port=0, session_timeout=0):
+        """session_timeout: the seconds a session lives without a request or an RTCP report from its client,
+        announced in the Session header and enforced; 0 keeps GStreamer's 60 s, announced but not enforced."""
         self.server = GstRtspServer.RTSPServer()
         self.server.set_address(address)
         self.server.set_service(str(port))
@@ -188,7 +190,15 @@ class RtspService:
         self.describes = {}  # path -> DESCRIBE requests that passed the authentication
         self.media = {}  # path -> media built (one per stream served, shared ones counted once)
         self.sessions_created = 0
+        self.session_timeout = session_timeout
+        self.activity_lock = threading.Lock()
+        self.session_activity = {}  # session id -> monotonic time of its creation or its last request
+        self.media_rtcp = {}  # hash of a media -> monotonic time of the last RTCP packet it received
         self.server.connect("client-connected", self._client_connected)
+        if session_timeout > 0:
+            # GStreamer's pool never sweeps itself, and it keeps every interleaved session alive for as
+            # long as its connection is open: the time-out is enforced here instead.
+            GLib.timeout_add(250, self._end_silent_sessions)
 
     # -- listening --------------------------------------------------------------------------------
 
@@ -256,19 +266,81 @@ class RtspService:
     def _client_connected(self, _server, client):
         client.connect("describe-request", self._describe_request)
         client.connect("new-session", self._new_session)
+        if self.session_timeout > 0:
+            for request in ("options", "setup", "play", "pause", "get-parameter", "set-parameter"):
+                client.connect(f"{request}-request", self._session_request)
 
     def _describe_request(self, _client, context):
         path = context.uri.abspath if context.uri is not None else ""
         with self.stats_lock:
             self.describes[path] = self.describes.get(path, 0) + 1
 
-    def _media_configure(self, _factory, _media, path):
+    def _media_configure(self, _factory, media, path):
         with self.stats_lock:
             self.media[path] = self.media.get(path, 0) + 1
+        if self.session_timeout > 0:
+            media.connect("prepared", self._watch_rtcp)
 
-    def _new_session(self, _client, _session):
+    def _new_session(self, _client, session):
+        if self.session_timeout > 0:
+            session.set_timeout(self.session_timeout)
+            with self.activity_lock:
+                self.session_activity[session.get_sessionid()] = GLib.get_monotonic_time()
         with self.stats_lock:
             self.sessions_created += 1
+
+    # -- the session time-out ---------------------------------------------------------------------
+
+    def _session_request(self, _client, context):
+        # Any request that names the session keeps it (RFC 2326 12.37). The context's session is not set
+        # for every method, so the header is read.
+        if context.request is None:
+            return
+        result, value = context.request.get_header(GstRtsp.RTSPHeaderField.SESSION, 0)
+        if result == GstRtsp.RTSPResult.OK and value:
+            with self.activity_lock:
+                session_id = value.split(";")[0].strip()
+                if session_id in self.session_activity:
+                    self.session_activity[session_id] = GLib.get_monotonic_time()
+
+    def _watch_rtcp(self, media):
+        key = hash(media)
+
+        def received(*_):
+            with self.activity_lock:
+                self.media_rtcp[key] = GLib.get_monotonic_time()
+
+        for index in range(media.n_streams()):
+            rtp_session = media.get_stream(index).get_rtpsession()
+            if rtp_session is not None:
+                rtp_session.connect("on-receiving-rtcp", received)
+
+    def _end_silent_sessions(self):
+        """Ends every session without a request or an RTCP report for the time-out. The media is shared, so
+        an RTCP report of any of its clients keeps all of its sessions: the tests have one client a stream."""
+        now = GLib.get_monotonic_time()
+        limit = self.session_timeout * 1_000_000
+
+        def last_activity(session):
+            medias = []
+            session.filter(lambda _session, session_media, *_: medias.append(hash(session_media.get_media()))
+                           or GstRtspServer.RTSPFilterResult.KEEP)
+            with self.activity_lock:
+                times = [self.session_activity.get(session.get_sessionid(), now)]
+                times += [self.media_rtcp.get(key, 0) for key in medias]
+            return max(times)
+
+        def end_silent(_pool, session, *_):
+            if now - last_activity(session) <= limit:
+                return GstRtspServer.RTSPFilterResult.KEEP
+            print(f"rtsp: session {session.get_sessionid()} timed out", file=sys.stderr, flush=True)
+            session.filter(lambda *_args: GstRtspServer.RTSPFilterResult.REMOVE)
+            with self.activity_lock:
+                self.session_activity.pop(session.get_sessionid(), None)
+            return GstRtspServer.RTSPFilterResult.REMOVE
+
+        self.server.get_session_pool().filter(end_silent)
+        return GLib.SOURCE_CONTINUE
 
 
 def main():
@@ -282,10 +354,12 @@ def main():
     parser.add_argument("--quality", type=int, default=70, help="JPEG quality")
     parser.add_argument("--no-in-band-parameter-sets", action="store_true",
                         help="SPS/PPS only in the SDP, not in front of key frames")
+    parser.add_argument("--session-timeout", type=int, default=0,
+                        help="seconds a silent session lives, announced and enforced; 0: GStreamer's 60, not enforced")
     args = parser.parse_args()
 
     Gst.init(None)
-    service = RtspService("127.0.0.1", args.port)
+    service = RtspService("127.0.0.1", args.port, args.session_timeout)
     service.set_auth(args.auth, args.user, args.password)
     for name, (width, height) in RESOLUTIONS.items():
         service.mount(f"/rtsph264{name}",
