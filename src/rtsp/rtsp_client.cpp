@@ -268,9 +268,12 @@ void CBaseRTSPClient::SendPlay()
 // those are dropped while the stream goes over UDP.
 bool CBaseRTSPClient::ConnectionClosed()
 {
-    if (m_socket == platform::kInvalidSocket ||
-        platform::WaitForSocketReadable(m_socket, 0) != platform::WaitResult::Signaled)
+    if (m_socket == platform::kInvalidSocket)
         return false;
+    // A reset connection shows as an error rather than as readable.
+    const platform::WaitResult ready = platform::WaitForSocketReadable(m_socket, 0);
+    if (ready != platform::WaitResult::Signaled)
+        return ready == platform::WaitResult::Failed;
     std::array<std::uint8_t, kBodyReadLimit> buffer{};
     const int peeked = platform::ReceiveSocket(m_socket, std::span(buffer.data(), 1), 0, true);
     if (peeked <= 0)
@@ -332,6 +335,7 @@ bool CBaseRTSPClient::OnKeepAliveAnswer(std::uint32_t status)
 {
     if (status == 0 || status == kStatusSessionNotFound)
     {
+        m_lastRequestOk = status != 0;
         EndSession();
         return false;
     }
@@ -354,7 +358,10 @@ bool CBaseRTSPClient::SendAndCheck(RtspRequestType type)
         m_params.authScheme = m_parser.GetAuthScheme();
         exchanged = Exchange(type);
     }
-    m_lastRequestOk = exchanged;
+    // A keep-alive's outcome is stored once its fall-backs and a reconnection have had their turn:
+    // the channel must not see a session failing that is only changing connections.
+    if (!IsKeepAlive(type))
+        m_lastRequestOk = exchanged;
     const std::uint32_t status = m_parser.GetStatusCode();
     if (status == kStatusSessionNotFound && type != RtspRequestType::Teardown)
         EndSession();
