@@ -309,7 +309,7 @@ class CameraStreams:
         if stream.profile.codec == "h264":
             return self.rtsp_server.h264_launch(width, height, settings["fps"], settings["bitrate"],
                                                 not self.options.no_in_band_parameter_sets,
-                                                settings["key_frame_period"])
+                                                self.options.key_frame_period or settings["key_frame_period"])
         return self.rtsp_server.jpeg_launch(width, height, settings["fps"], settings["quality"])
 
 
@@ -380,6 +380,8 @@ def parse_args(argv=None):
     parser.add_argument("--quality", type=int, default=70, help="JPEG quality until /setstreaming changes it")
     parser.add_argument("--no-in-band-parameter-sets", action="store_true",
                         help="H.264 SPS/PPS only in the SDP, not in front of key frames")
+    parser.add_argument("--key-frame-period", type=int, default=0,
+                        help="frames between H.264 key frames whatever /setstreaming asks; 0: as asked")
     parser.add_argument("--session-timeout", type=int, default=0,
                         help="seconds an RTSP session lives without a request or an RTCP report from its client, "
                              "announced in the Session header and enforced; 0: GStreamer's 60, not enforced")

@@ -53,6 +53,12 @@ protected:
         return longest;
     }
 
+    Clock::time_point FirstArrival() const
+    {
+        const std::lock_guard<std::mutex> lock(m_arrivalsMutex);
+        return m_arrivals.empty() ? Clock::time_point::max() : m_arrivals.front();
+    }
+
     // Reported with the test's result, for the notes on how long video was away.
     void ReportGap(const std::string& name, Clock::duration gap)
     {
@@ -96,6 +102,30 @@ TEST_F(RealPeers, VlcStreamsH264OverUdpThatDecodesCleanly)
     std::size_t decoded = 0;
     EXPECT_EQ(testing::DecodeErrors(AnnexBStream(frames), ".h264", &decoded), "");
     EXPECT_EQ(decoded, frames.size());
+}
+
+// A camera that announces its parameter sets only in the session description (and cuts its key
+// frames into fragments) shows its first key frame, with the sets in front, not the next one a
+// whole key-frame period later.
+TEST_F(RealPeers, FirstKeyFrameOfACameraWithSetsOnlyInTheSdpIsShown)
+{
+    // Six seconds between key frames at 25 fps: a dropped first key frame cannot go unnoticed.
+    StartCifCamera(std::vector<std::string>{"--no-in-band-parameter-sets", "--key-frame-period", "150"});
+    const Clock::time_point started = Clock::now();
+    ASSERT_NE(StartH264(kSignalTimeoutMs), nullptr);
+    ASSERT_TRUE(kit.Sink().WaitForFrames(1, 20s)) << LogText();
+    const Clock::duration firstFrame = FirstArrival() - started;
+    ReportGap("first_frame_sets_only_in_sdp", firstFrame);
+    EXPECT_LT(firstFrame, 4s) << LogText();
+    // After the access unit delimiter, the first unit of the first frame is the sequence parameter set.
+    const std::vector<std::uint8_t> first = kit.Sink().Frames().front().data;
+    int firstUnit = -1;
+    for (std::size_t at = 0; at + 3 < first.size() && firstUnit < 0; ++at)
+    {
+        if (first[at] == 0 && first[at + 1] == 0 && first[at + 2] == 1 && (first[at + 3] & 0x1F) != 9)
+            firstUnit = first[at + 3] & 0x1F;
+    }
+    EXPECT_EQ(firstUnit, 7);
 }
 
 struct RestartCase
