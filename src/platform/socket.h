@@ -110,6 +110,21 @@ std::uint16_t GetSocketLocalPort(SocketHandle socket);
 // `datagramLength`, when given, is its real length where the OS tells it (Linux does), else 0.
 int ReceiveFromSocket(SocketHandle socket, std::span<std::uint8_t> buffer, SocketAddressV4* sender,
                       std::size_t* datagramLength = nullptr);
+// One slot of a batch read: the caller's buffer, and what the read put there.
+struct ReceivedDatagram
+{
+    std::span<std::uint8_t> buffer;
+    SocketAddressV4 sender{};
+    // Bytes received; for a datagram longer than the buffer (dropped, `truncated`), its real
+    // length where the OS tells it, else 0.
+    std::size_t length = 0;
+    bool truncated = false;
+};
+
+// Reads the datagrams already waiting, at most one per slot, in as few calls as the OS allows
+// and without blocking. The number of slots filled (0 when nothing waits), or kSocketFailure.
+int ReceiveDatagrams(SocketHandle socket, std::span<ReceivedDatagram> slots);
+
 // Bytes sent, or kSocketFailure.
 int SendToSocket(SocketHandle socket, std::span<const std::uint8_t> bytes, const SocketAddressV4& destination);
 

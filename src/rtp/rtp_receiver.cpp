@@ -42,6 +42,9 @@ bool CRTPReceiver::OpenReceiver(std::uint16_t port, std::uint32_t transportMode)
     {
         m_localPort = m_client->GetPort();
         ClearQueue();
+        // No delivery thread runs now: whatever a forced end left counted goes.
+        m_pendingPackets = 0;
+        m_pendingBytes = 0;
         opened = StartThread(FormatString("RTP Packet Queue (%hu)", GetLocalPort()));
     }
     if (!opened)
@@ -75,11 +78,10 @@ void CRTPReceiver::SetQueueLimits(std::size_t packets, std::size_t bytes)
     m_queueByteLimit = bytes;
 }
 
-bool CRTPReceiver::HasRoomFor(std::size_t datagramBytes) const
+bool CRTPReceiver::HasRoomForLocked(std::size_t datagramBytes) const
 {
-    CRecursiveLockGuard guard(m_queueLock);
-    return m_queue.size() < m_queuePacketLimit && datagramBytes <= m_queueByteLimit &&
-           m_queuedBytes <= m_queueByteLimit - datagramBytes;
+    return m_pendingPackets < m_queuePacketLimit && datagramBytes <= m_queueByteLimit &&
+           m_pendingBytes <= m_queueByteLimit - datagramBytes;
 }
 
 void CRTPReceiver::OnDatagram(IRTPClient* client, const platform::SocketAddressV4& sender,
@@ -87,13 +89,7 @@ void CRTPReceiver::OnDatagram(IRTPClient* client, const platform::SocketAddressV
 {
     if (client != m_client.Get() || IsStopRequested())
         return;
-    // Checked before the copy too, so that a flood costs no allocations.
-    if (!HasRoomFor(bytes.size()))
-    {
-        CountDrop();
-        return;
-    }
-    std::unique_ptr<Entry> entry(new (std::nothrow) Entry);
+    std::unique_ptr<Entry> entry = TakeSpare();
     if (entry == nullptr)
     {
         CountDrop();
@@ -106,19 +102,40 @@ void CRTPReceiver::OnDatagram(IRTPClient* client, const platform::SocketAddressV
         if (!entry->packet.Parse(bytes))
             return;
         CRecursiveLockGuard guard(m_queueLock);
-        if (!HasRoomFor(bytes.size()))
+        if (!HasRoomForLocked(bytes.size()))
         {
             CountDrop();
             return;
         }
+        // The delivery thread waits only once it found the queue empty: one wake-up per burst.
+        const bool wasEmpty = m_queue.empty();
         m_queue.push_back(std::move(entry));
-        m_queuedBytes += bytes.size();
-        m_packetEvent.Set();
+        ++m_pendingPackets;
+        m_pendingBytes += bytes.size();
+        if (wasEmpty)
+            m_packetEvent.Set();
     }
     catch (const std::bad_alloc&)
     {
         CountDrop();
     }
+}
+
+std::unique_ptr<CRTPReceiver::Entry> CRTPReceiver::TakeSpare()
+{
+    {
+        CRecursiveLockGuard guard(m_queueLock);
+        // Checked before anything is taken or allocated, so that a flood costs no allocations.
+        if (!HasRoomForLocked(0))
+            return nullptr;
+        if (!m_spares.empty())
+        {
+            std::unique_ptr<Entry> spare = std::move(m_spares.back());
+            m_spares.pop_back();
+            return spare;
+        }
+    }
+    return std::unique_ptr<Entry>(new (std::nothrow) Entry);
 }
 
 void CRTPReceiver::OnIdle(IRTPClient* client)
@@ -133,18 +150,31 @@ void CRTPReceiver::OnClosed(IRTPClient* client)
         m_user->OnSocketClosed();
 }
 
-std::unique_ptr<CRTPReceiver::Entry> CRTPReceiver::TakeOldest(bool* queueEmptied)
+void CRTPReceiver::TakeQueued(std::vector<std::unique_ptr<Entry>>& batch)
 {
+    batch.clear();
     CRecursiveLockGuard guard(m_queueLock);
-    std::unique_ptr<Entry> entry;
-    if (!m_queue.empty())
+    // Both keep their capacity: the queue gets the batch's old one.
+    batch.swap(m_queue);
+}
+
+void CRTPReceiver::Uncount(const Entry& entry)
+{
+    m_pendingPackets.fetch_sub(1, std::memory_order_relaxed);
+    m_pendingBytes.fetch_sub(entry.datagramBytes, std::memory_order_relaxed);
+}
+
+void CRTPReceiver::Recycle(std::vector<std::unique_ptr<Entry>>& batch)
+{
+    // Spares for one burst at the most; the rest of a flood's entries are freed.
+    constexpr std::size_t kMaximumSpares = 512;
+    CRecursiveLockGuard guard(m_queueLock);
+    for (std::unique_ptr<Entry>& entry : batch)
     {
-        entry = std::move(m_queue.front());
-        m_queue.pop_front();
-        m_queuedBytes -= entry->datagramBytes;
+        if (m_spares.size() < kMaximumSpares)
+            m_spares.push_back(std::move(entry));
     }
-    *queueEmptied = m_queue.empty();
-    return entry;
+    batch.clear();
 }
 
 void CRTPReceiver::Deliver(const Entry& entry)
@@ -164,27 +194,38 @@ void CRTPReceiver::Deliver(const Entry& entry)
 
 void CRTPReceiver::ClearQueue()
 {
-    std::deque<std::unique_ptr<Entry>> cleared;
+    std::vector<std::unique_ptr<Entry>> cleared;
     {
         CRecursiveLockGuard guard(m_queueLock);
         cleared.swap(m_queue);
-        m_queuedBytes = 0;
     }
+    for (const std::unique_ptr<Entry>& entry : cleared)
+        Uncount(*entry);
 }
 
 void CRTPReceiver::ThreadFunction()
 {
     CEvent* const events[] = {&StopEvent(), &m_packetEvent};
-    if (WaitForAnyEvent(events, 2, 0) != 0)
+    std::vector<std::unique_ptr<Entry>> batch;
+    while (!IsStopRequested())
     {
-        for (;;)
+        TakeQueued(batch);
+        if (batch.empty())
         {
-            bool queueEmptied = true;
-            if (std::unique_ptr<Entry> entry = TakeOldest(&queueEmptied))
-                Deliver(*entry);
-            if (WaitForAnyEvent(events, 2, queueEmptied ? kIdleWaitMilliseconds : 0) == 0)
+            if (WaitForAnyEvent(events, 2, kIdleWaitMilliseconds) == 0)
                 break;
+            continue;
         }
+        // Each packet leaves the bounds as it is handed on, as one taken from a queue would.
+        std::size_t delivered = 0;
+        for (; delivered < batch.size() && !IsStopRequested(); ++delivered)
+        {
+            Uncount(*batch[delivered]);
+            Deliver(*batch[delivered]);
+        }
+        for (std::size_t dropped = delivered; dropped < batch.size(); ++dropped)
+            Uncount(*batch[dropped]);
+        Recycle(batch);
     }
     ClearQueue();
 }

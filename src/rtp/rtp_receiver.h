@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
+#include <vector>
 
 #include "platform/socket.h"
 #include "rtp/rtp_client.h"
@@ -70,8 +70,15 @@ private:
         std::size_t datagramBytes = 0;
     };
 
-    bool HasRoomFor(std::size_t datagramBytes) const;
-    std::unique_ptr<Entry> TakeOldest(bool* queueEmptied);
+    bool HasRoomForLocked(std::size_t datagramBytes) const;
+    // An entry to fill: a spare one when there is one (its buffers keep their capacity), else new.
+    std::unique_ptr<Entry> TakeSpare();
+    // Moves everything queued into `batch` (empty when nothing was).
+    void TakeQueued(std::vector<std::unique_ptr<Entry>>& batch);
+    // The entry leaves the queue's bounds (as it is handed on, or dropped).
+    void Uncount(const Entry& entry);
+    // The entries go back to the spares.
+    void Recycle(std::vector<std::unique_ptr<Entry>>& batch);
     void Deliver(const Entry& entry);
     void ClearQueue();
     void CountDrop() { m_droppedPackets.fetch_add(1, std::memory_order_relaxed); }
@@ -81,10 +88,14 @@ private:
     // Read by other threads (a channel's status) while the owner opens and closes the port.
     std::atomic<std::uint16_t> m_localPort{0};
     IRTPReceiverUser* m_user = nullptr;
-    // Guards the queue, its byte count and its limits.
+    // Guards the queue, the spares, the counts and the limits.
     mutable CRecursiveLock m_queueLock;
-    std::deque<std::unique_ptr<Entry>> m_queue;
-    std::size_t m_queuedBytes = 0;
+    std::vector<std::unique_ptr<Entry>> m_queue;
+    std::vector<std::unique_ptr<Entry>> m_spares;
+    // Of the packets queued, the delivery thread's batch included: raised under the lock, lowered
+    // by the delivery thread as it hands each on.
+    std::atomic<std::size_t> m_pendingPackets{0};
+    std::atomic<std::size_t> m_pendingBytes{0};
     std::size_t m_queuePacketLimit = kDefaultQueuePackets;
     std::size_t m_queueByteLimit = kDefaultQueueBytes;
     CEvent m_packetEvent{false};

@@ -1,6 +1,7 @@
 #include "rtp/udp_client.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "platform/thread_termination.h"
@@ -21,6 +22,34 @@ constexpr std::size_t kDiscardBufferBytes = 1500;
 
 // A wait that keeps failing must not spin a core of the host's process.
 constexpr std::uint32_t kFailedWaitPauseMilliseconds = 10;
+// Datagrams read per call: one wake-up and one read for a burst instead of one per datagram; fewer
+// when the datagrams are large, so that a port's buffers stay within some 64 KiB.
+constexpr std::size_t kBatchDatagrams = 32;
+constexpr std::size_t kBatchBytes = 64 * 1024;
+
+// The buffers of a batch read: one block, cut into equal slots.
+class DatagramBatch
+{
+public:
+    explicit DatagramBatch(std::size_t datagramSize) { Resize(datagramSize); }
+
+    void Resize(std::size_t datagramSize)
+    {
+        m_datagramSize = datagramSize;
+        m_count = std::clamp<std::size_t>(kBatchBytes / std::max<std::size_t>(datagramSize, 1), 1, kBatchDatagrams);
+        m_storage.assign(m_count * datagramSize, 0);
+        for (std::size_t i = 0; i < m_count; ++i)
+            m_slots[i] = {std::span(m_storage).subspan(i * datagramSize, datagramSize)};
+    }
+    std::size_t DatagramSize() const { return m_datagramSize; }
+    std::span<platform::ReceivedDatagram> Slots() { return std::span(m_slots).first(m_count); }
+
+private:
+    std::size_t m_datagramSize = 0;
+    std::size_t m_count = 0;
+    std::vector<std::uint8_t> m_storage;
+    std::array<platform::ReceivedDatagram, kBatchDatagrams> m_slots{};
+};
 
 bool EndsReading(int socketError)
 {
@@ -177,10 +206,14 @@ void CUDPClient::ThreadFunction()
     const platform::SocketHandle socket = m_socket.load();
     if (socket == platform::kInvalidSocket)
         return;
-    std::vector<std::uint8_t> buffer(std::min(m_bufferSize.load(), kMaximumBufferSize));
+    DatagramBatch batch(std::min(m_bufferSize.load(), kMaximumBufferSize));
+    bool drained = true;
     while (!IsStopRequested())
     {
-        const platform::WaitResult waited = platform::WaitForSocketReadable(socket, SelectPeriodMilliseconds());
+        // A full batch means more are likely waiting: read on without asking the OS first.
+        const platform::WaitResult waited = drained
+                                                ? platform::WaitForSocketReadable(socket, SelectPeriodMilliseconds())
+                                                : platform::WaitResult::Signaled;
         if (IsStopRequested())
             break;
         if (waited == platform::WaitResult::TimedOut)
@@ -204,25 +237,29 @@ void CUDPClient::ThreadFunction()
             }
         }
 
-        platform::SocketAddressV4 sender;
-        std::size_t datagramLength = 0;
-        const int received = platform::ReceiveFromSocket(socket, buffer, &sender, &datagramLength);
+        const int received = platform::ReceiveDatagrams(socket, batch.Slots());
         if (IsStopRequested())
             break;
-        if (received > 0)
+        drained = received < static_cast<int>(batch.Slots().size());
+        std::size_t wanted = 0;
+        for (const platform::ReceivedDatagram& slot :
+             batch.Slots().first(static_cast<std::size_t>(std::max(received, 0))))
         {
-            const std::span<const std::uint8_t> datagram(buffer.data(), static_cast<std::size_t>(received));
-            CallUser([&] { m_user->OnDatagram(this, sender, datagram); });
+            if (slot.truncated)
+            {
+                // That datagram is lost; the next one of its size fits. Where the OS does not tell
+                // the size, the buffer grows by steps.
+                wanted = std::max(wanted,
+                                  slot.length > slot.buffer.size() ? slot.length : slot.buffer.size() + kBufferGrowth);
+                continue;
+            }
+            if (slot.length == 0)
+                continue;
+            const std::span<const std::uint8_t> datagram(slot.buffer.data(), slot.length);
+            CallUser([&] { m_user->OnDatagram(this, slot.sender, datagram); });
         }
-        else if (received == platform::kSocketFailure &&
-                 platform::LastSocketError() == platform::kSocketErrorMessageTooLong &&
-                 buffer.size() < kMaximumBufferSize)
-        {
-            // That datagram is lost; the next one of its size fits. Where the OS does not tell
-            // the size, the buffer grows by steps.
-            const std::size_t wanted = datagramLength > buffer.size() ? datagramLength : buffer.size() + kBufferGrowth;
-            buffer.resize(std::min<std::size_t>(wanted, kMaximumBufferSize));
-        }
+        if (wanted > batch.DatagramSize() && batch.DatagramSize() < kMaximumBufferSize)
+            batch.Resize(std::min<std::size_t>(wanted, kMaximumBufferSize));
     }
 }
 }

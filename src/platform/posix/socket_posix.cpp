@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 
 #include "platform/posix/posix_time.h"
 #include "platform/posix/wait_context.h"
@@ -279,6 +280,45 @@ int ReceiveFromSocket(SocketHandle socket, std::span<std::uint8_t> buffer, Socke
     if (sender != nullptr)
         *sender = fromLength >= sizeof from && from.sin_family == AF_INET ? FromNative(from) : SocketAddressV4{};
     return static_cast<int>(received);
+}
+
+int ReceiveDatagrams(SocketHandle socket, std::span<ReceivedDatagram> slots)
+{
+    if (!IsValid(socket))
+        return Fail(kSocketFailure, kSocketErrorNotSocket);
+    constexpr std::size_t kMaximumBatch = 64;
+    const std::size_t count = std::min(slots.size(), kMaximumBatch);
+    std::array<mmsghdr, kMaximumBatch> messages{};
+    std::array<iovec, kMaximumBatch> vectors{};
+    std::array<sockaddr_in, kMaximumBatch> senders{};
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        vectors[i] = {slots[i].buffer.data(), std::min<std::size_t>(slots[i].buffer.size(), 0x7FFFFFFF)};
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_name = &senders[i];
+        messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+    }
+    int received;
+    do
+    {
+        // One call for the whole batch; MSG_TRUNC gives a cut datagram's real length.
+        received = recvmmsg(Descriptor(socket), messages.data(), static_cast<unsigned>(count), MSG_DONTWAIT | MSG_TRUNC,
+                            nullptr);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : Fail(kSocketFailure);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(received); ++i)
+    {
+        ReceivedDatagram& slot = slots[i];
+        const msghdr& header = messages[i].msg_hdr;
+        slot.length = messages[i].msg_len;
+        slot.truncated = (header.msg_flags & MSG_TRUNC) != 0 || slot.length > vectors[i].iov_len;
+        slot.sender = header.msg_namelen >= sizeof(sockaddr_in) && senders[i].sin_family == AF_INET
+                          ? FromNative(senders[i])
+                          : SocketAddressV4{};
+    }
+    return received;
 }
 
 int SendToSocket(SocketHandle socket, std::span<const std::uint8_t> bytes, const SocketAddressV4& destination)
