@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Records an RTP stream for the simulated camera's replay mode (camsim.py --replay FILE): a 1920x1080 25 fps
 # H.264 stream at about 8 Mbit/s with a key frame every second, encoded by GStreamer's x264enc from a moving
-# test picture and packetized by rtph264pay, with the parameter sets both in the SDP and in front of every
-# key frame.
+# test picture and packetized by rtph264pay, with the parameter sets both in the SDP and (as x264 writes them)
+# in front of every key frame.
 #
 #   scripts/make_replay_stream.sh OUT [SECONDS] [--size WxH] [--fps N] [--kbit N]
 #
@@ -69,11 +69,11 @@ Gst.init(None)
 # A ball over a moving zone plate: enough detail that the rate control spends the bit rate asked for, as a
 # camera looking at a busy scene does. Not live, so it encodes as fast as the machine can.
 pipeline = Gst.parse_launch(
-    f"videotestsrc num-buffers={seconds * fps} pattern=zone-plate kx2=20 ky2=20 kt=1 "
+    f"videotestsrc num-buffers={seconds * fps} pattern=zone-plate kx2=20 ky2=20 kt=1 kxt=2 kyt=3 "
     f"! video/x-raw,width={width},height={height},framerate={fps}/1 "
     f"! x264enc speed-preset=ultrafast tune=zerolatency bitrate={kbit} vbv-buf-capacity=1000 key-int-max={fps} "
     f"! video/x-h264,profile=baseline,stream-format=byte-stream "
-    f"! rtph264pay pt=96 mtu=1400 config-interval=-1 seqnum-offset=0 timestamp-offset=0 "
+    f"! rtph264pay pt=96 mtu=1400 config-interval=0 seqnum-offset=0 timestamp-offset=0 "
     f"! appsink name=sink sync=false emit-signals=false max-buffers=0")
 sink = pipeline.get_by_name("sink")
 pipeline.set_state(Gst.State.PLAYING)
