@@ -27,8 +27,9 @@
 #   --replay-file FILE the recording for the replay source (default: made once by scripts/make_replay_stream.sh
 #                      in the build directory)
 #
-# Frames lost: the module counts no RTP sequence gaps for the host, so brantel-host counts what a host sees: gaps
-# in the capture times (a late delivery can look like one) and H.264 key-frame groups cut short (see its --help).
+# Frames lost: the module counts no RTP sequence gaps for the host, so brantel-host counts what a host sees (see
+# its --help): H.264 key-frame groups cut short and capture-time gaps of a whole group or more. Smaller gaps in
+# the capture times are late deliveries and are shown apart.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -115,6 +116,10 @@ host_program=$build_dir/tools/host/brantel-host
 replay_server=$build_dir/tools/replay_server/brantel-replay-server
 
 work=$(mktemp -d /tmp/brantel-bench-XXXXXX)
+# Every program's output of the latest run stays here, to see what a figure came from.
+logs=$build_dir/bench/logs
+rm -rf "$logs"
+mkdir -p "$logs"
 camera_pids=()
 cleanup()
 {
@@ -193,8 +198,8 @@ probe_camera()
 
 stream_1080p=h264,kind=main,size=1920x1080,fps=25,quality=100
 
-# One brantel-host record --discard; prints "frames cpu kbit lost streams_with_frames streams threads rss_kb
-# hwm_kb" (lost: frames missing in capture-time gaps plus frames short in key-frame groups).
+# One brantel-host record --discard; prints "frames cpu kbit lost gap_frames streams_with_frames streams
+# threads rss_kb hwm_kb" (frames lost; frames missing in capture-time gaps, late deliveries included).
 run_module()
 {
     local dir=$1 params=$2 seconds=$3 devices=$4
@@ -206,8 +211,8 @@ run_module()
         /^  totals: / {
             streams = $2; with = $4; frames = $7
             for (i = 1; i <= NF; i++) {
+                if ($(i + 1) == "frames" && $(i + 2) == "lost;") lost = $i
                 if ($(i + 1) == "frames" && $(i + 2) == "missing") missing = $i
-                if ($(i + 1) == "in" && $(i + 3) == "short") grouped = $i
             }
         }
         /^  process: CPU / {
@@ -222,11 +227,14 @@ run_module()
             for (i = 1; i <= NF; i++) if ($(i + 1) == "kbit/s,") kbit = $i
         }
         END {
-            if (frames == "") { print "0 0 0 0 0 0 0 0 0"; exit }
-            printf "%s %s %s %s %s %s %s %s %s\n", frames, cpu, (kbit == "" ? 0 : kbit), missing + grouped, with,
+            if (frames == "") { print "0 0 0 0 0 0 0 0 0 0"; exit }
+            printf "%s %s %s %s %s %s %s %s %s %s\n", frames, cpu, (kbit == "" ? 0 : kbit), lost, missing, with,
                 streams, threads, rss, hwm
         }' "$out"
-    cp "$out" "$work/module.last"
+    {
+        echo "==== brantel-host $dir --devices $devices --duration $seconds"
+            cat "$out"
+    } >>"$logs/brantel-host.log"
 }
 
 # One FFmpeg receiving the same stream; prints "frames cpu".
@@ -236,6 +244,10 @@ run_ffmpeg()
     local out=$work/ffmpeg.out
     /usr/bin/time -f 'BENCH-TIME %U %S' ffmpeg -nostdin -hide_banner -rtsp_transport "$transport" -i "$url" \
         -t "$seconds" -c copy -f null - >"$out" 2>&1 </dev/null || true
+    {
+        echo "==== ffmpeg $transport $seconds s"
+        tr '\r' '\n' <"$out" | tail -n 5
+    } >>"$logs/ffmpeg.log"
     tr '\r' '\n' <"$out" | awk '
         /^frame=/ { sub(/^frame= */, ""); frames = $1 }
         /^BENCH-TIME / { cpu = $2 + $3 }
@@ -365,7 +377,7 @@ if part c; then
                 fi
                 note "part c, $transport: $n streams for ${scale_seconds} s"
                 before=$(replay_cpu)
-                read -r frames cpu kbit lost with streams threads rss hwm \
+                read -r frames cpu kbit lost gap with streams threads rss hwm \
                     <<<"$(run_module "$work/host-scale-$transport" "$work/scale.params" "$scale_seconds" "$n")"
                 after=$(replay_cpu)
                 verdict="no frame lost"
@@ -375,13 +387,13 @@ if part c; then
                 elif [[ -z "$lossy" ]]; then
                     best=$n
                 fi
-                figures=$(awk -v n="$n" -v s="$scale_seconds" -v f="$frames" -v c="$cpu" -v t="$threads" \
+                figures=$(awk -v g="$gap" -v n="$n" -v s="$scale_seconds" -v f="$frames" -v c="$cpu" -v t="$threads" \
                     -v r="$rss" -v h="$hwm" -v b="$before" -v a="$after" 'BEGIN {
                         src = (a != "" && b != "") ? sprintf("%.1f %%", (a - b) * 100 / s / n) : "n/a"
-                        printf "%.1f fps a stream, CPU %.1f %% of a core a stream (%.3f CPU-s per 1000 frames), " \
+                        printf "%d frames in capture-time gaps; %.1f frames/s a stream, CPU %.1f %% of a core a stream (%.3f CPU-s per 1000 frames), " \
                             "%d threads, VmRSS %.1f MB (VmHWM %.1f MB); source %s of a core a stream",
-                            f / s / n, c * 100 / s / n, (f > 0 ? c * 1000 / f : 0), t, r / 1024, h / 1024, src }')
-                row "c. scale" "${transport^^}, $n streams, ${scale_seconds} s" "$verdict; $figures"
+                            g, f / s / n, c * 100 / s / n, (f > 0 ? c * 1000 / f : 0), t, r / 1024, h / 1024, src }')
+                row "c. scale" "${transport^^}, $n stream(s), ${scale_seconds} s, start-up included" "$verdict; $figures"
             done
             row "c. scale" "${transport^^}: most streams without a lost frame (of: $scale_steps)" \
                 "**$best**${lossy:+; frames lost from $lossy streams}"

@@ -643,8 +643,11 @@ Benchmark:
   --discard              count the frames and drop them: no files, no writer threads (--out is not used)
   --devices N            open the camera as N independent devices in this process (1 to 256), each with
                          every --stream; streams are then named dev1-ch0-main-h264 ...
-  The summary ends with the totals of every stream (frames, frames missing in the capture times) and the
-  process's CPU time (user + system, also per 1000 frames), threads and resident memory.
+  The summary ends with the totals of every stream and the process's CPU time (user + system, also per 1000
+  frames), threads and resident memory (sampled before the streams stop). Frames lost: the module drops what a
+  lost packet damaged (H.264 up to the next key frame), so an H.264 key-frame group shorter than the longest
+  one, or a gap in the capture times of a whole group or more, is a loss; smaller capture-time gaps are frames
+  delivered late and are counted apart. For JPEG every capture-time gap is a loss.
 IO (io):
   --inputs N, --outputs N  the device's alarm inputs and relay outputs (default 1 and 1)
   --relay N=on|off       switch relay N (from 1) after all relays were switched off at start; repeatable

@@ -68,8 +68,11 @@ void StreamStats::CountGap(const ipcapture::SystemTime& previous, const ipcaptur
     const double step = static_cast<double>(*to - *from);
     if (step <= 1.5 * interval)
         return;
+    const std::uint64_t missing = static_cast<std::uint64_t>(std::llround(step / interval)) - 1;
     ++counters_.captureGaps;
-    counters_.missingFrames += static_cast<std::uint64_t>(std::llround(step / interval)) - 1;
+    counters_.missingFrames += missing;
+    if (counters_.keyFrames == 0 || (counters_.longestGroup != 0 && missing >= counters_.longestGroup))
+        counters_.lostFrames += missing;
 }
 
 void StreamStats::CountGroup(bool keyFrame)
@@ -88,6 +91,7 @@ void StreamStats::CountGroup(bool keyFrame)
         {
             ++counters_.shortGroups;
             counters_.shortGroupFrames += counters_.longestGroup - counters_.framesInGroup;
+            counters_.lostFrames += counters_.longestGroup - counters_.framesInGroup;
         }
     }
     counters_.framesInGroup = 1;

@@ -21,13 +21,16 @@ struct StreamCounters
     std::uint64_t keyFrames = 0;
     std::uint64_t firstFrameBytes = 0;
     std::uint64_t signalLostReports = 0;
-    // Frames lost on the way, seen two ways, since nothing of the module counts RTP sequence gaps for the host.
-    // The module drops what a lost packet damaged, an H.264 stream up to its next key frame, so:
+    // Frames lost on the way. Nothing of the module counts RTP sequence gaps for the host, but the module drops
+    // what a lost packet damaged, an H.264 stream up to its next key frame, which a host sees two ways:
     // - capture times further apart than one and a half frame intervals of the requested rate, and the frames
-    //   that would fill them. Catches every loss, but a frame delivered later than half an interval after its
-    //   time makes the module set its clock again, which shows as a gap too;
+    //   that would fill them. A frame delivered more than half an interval late makes the module set its clock
+    //   again, which shows as a small gap too;
     // - H.264 key-frame groups (a key frame and the frames up to the next one) shorter than the longest group
-    //   so far, and by how many frames. Blind to delivery times, but not to a loss that takes a whole group.
+    //   so far, and by how many frames. Blind to delivery times, and to a loss that takes a whole group.
+    // So lostFrames counts, for H.264, the frames of short groups and of capture-time gaps of a whole group or
+    // more, and for streams without key frames (JPEG) every capture-time gap.
+    std::uint64_t lostFrames = 0;
     std::uint64_t captureGaps = 0;
     std::uint64_t missingFrames = 0;
     std::uint64_t shortGroups = 0;

@@ -53,6 +53,8 @@ void AppendDetails(std::vector<std::string>& lines, const StreamResult& stream)
     }
     if (counters.signalLostReports != 0)
         lines.push_back("    signal lost reported " + std::to_string(counters.signalLostReports) + " times");
+    if (counters.lostFrames != 0)
+        lines.push_back("    " + FrameCount(counters.lostFrames) + " lost on the way");
     if (counters.captureGaps != 0)
     {
         lines.push_back("    " + FrameCount(counters.missingFrames) + " missing in " +
@@ -75,6 +77,7 @@ std::string Totals(const RecordingOutcome& outcome)
     std::uint64_t gaps = 0;
     std::uint64_t shortGroups = 0;
     std::uint64_t shortGroupFrames = 0;
+    std::uint64_t lost = 0;
     std::size_t receiving = 0;
     for (const StreamResult& stream : outcome.streams)
     {
@@ -84,12 +87,14 @@ std::string Totals(const RecordingOutcome& outcome)
         gaps += stream.counters.captureGaps;
         shortGroups += stream.counters.shortGroups;
         shortGroupFrames += stream.counters.shortGroupFrames;
+        lost += stream.counters.lostFrames;
         receiving += stream.counters.frames != 0 ? 1 : 0;
     }
     return "totals: " + std::to_string(outcome.streams.size()) + " streams, " + std::to_string(receiving) +
-           " with frames, " + FrameCount(frames) + ", " + ByteSize(bytes) + ", " + std::to_string(missing) +
-           " frames missing in " + std::to_string(gaps) + " capture-time gaps, " + std::to_string(shortGroupFrames) +
-           " in " + std::to_string(shortGroups) + " short key-frame groups";
+           " with frames, " + FrameCount(frames) + ", " + ByteSize(bytes) + ", " + std::to_string(lost) +
+           " frames lost; " + std::to_string(missing) + " frames missing in " + std::to_string(gaps) +
+           " capture-time gaps, " + std::to_string(shortGroupFrames) + " in " + std::to_string(shortGroups) +
+           " short key-frame groups";
 }
 
 std::uint64_t TotalFrames(const RecordingOutcome& outcome)

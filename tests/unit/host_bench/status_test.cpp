@@ -63,22 +63,32 @@ struct LossCase
     const char* name;
     double frameRate;
     std::vector<const char*> frames;
+    std::uint64_t lostFrames;
     std::uint64_t captureGaps;
     std::uint64_t missingFrames;
     std::uint64_t shortGroups;
     std::uint64_t shortGroupFrames;
 };
 
-TEST(HostBenchLossCount, GapsInCaptureTimesAndShortKeyFrameGroupsCountTheFramesLost)
+TEST(HostBenchLossCount, ShortKeyFrameGroupsAndGapsOfWholeGroupsAreLossesSmallerGapsLateFrames)
 {
     const LossCase cases[] = {
-        {"steady 25 fps", 25, {"k0", "40", "80", "k120", "160", "200", "k240"}, 0, 0, 0, 0},
-        {"late by less than half an interval", 25, {"k0", "40", "99", "120"}, 0, 0, 0, 0},
-        {"two frames lost", 25, {"k0", "40", "160", "200"}, 1, 2, 0, 0},
-        {"lost up to the next key frame", 25, {"k0", "40", "80", "k120", "k240", "280", "320", "k360"}, 1, 2, 1, 2},
-        {"a group longer than the first is no loss", 25, {"k0", "40", "k80", "120", "160", "k200"}, 0, 0, 0, 0},
-        {"frames before the first key frame", 25, {"0", "40", "k80", "120", "k160"}, 0, 0, 0, 0},
-        {"no rate, no gaps", 0, {"k0", "1000", "k2000"}, 0, 0, 0, 0},
+        {"steady 25 fps", 25, {"k0", "40", "80", "k120", "160", "200", "k240"}, 0, 0, 0, 0, 0},
+        {"late by less than half an interval", 25, {"k0", "40", "99", "120"}, 0, 0, 0, 0, 0},
+        {"without key frames every gap is a loss", 25, {"0", "40", "160", "200"}, 2, 1, 2, 0, 0},
+        {"an H.264 gap shorter than a group is a late frame",
+         25,
+         {"k0", "40", "k80", "120", "200", "k240"},
+         0,
+         1,
+         1,
+         0,
+         0},
+        {"lost up to the next key frame", 25, {"k0", "40", "80", "k120", "k240", "280", "320", "k360"}, 2, 1, 2, 1, 2},
+        {"a whole group lost", 25, {"k0", "40", "k80", "120", "k240", "280", "k320"}, 2, 1, 2, 0, 0},
+        {"a group longer than the first is no loss", 25, {"k0", "40", "k80", "120", "160", "k200"}, 0, 0, 0, 0, 0},
+        {"frames before the first key frame", 25, {"0", "40", "k80", "120", "k160"}, 0, 0, 0, 0, 0},
+        {"no rate, no gaps", 0, {"0", "1000", "2000"}, 0, 0, 0, 0, 0},
     };
     for (const LossCase& test : cases)
     {
@@ -94,6 +104,7 @@ TEST(HostBenchLossCount, GapsInCaptureTimesAndShortKeyFrameGroupsCountTheFramesL
             stats.OnFrame(facts);
         }
         const StreamCounters counters = stats.Snapshot();
+        EXPECT_EQ(counters.lostFrames, test.lostFrames);
         EXPECT_EQ(counters.captureGaps, test.captureGaps);
         EXPECT_EQ(counters.missingFrames, test.missingFrames);
         EXPECT_EQ(counters.shortGroups, test.shortGroups);
