@@ -106,7 +106,9 @@ fi
 build_dir=$(cd "$build_dir" && pwd)
 targets=(brantel-host depacketizer_bench)
 have_replay=0
-if cmake --build "$build_dir" --target help | grep -q '^brantel-replay-server:'; then
+# Read whole first: grep -q would stop reading early and fail the pipeline.
+known_targets=$(cmake --build "$build_dir" --target help)
+if grep -q '^brantel-replay-server:' <<<"$known_targets"; then
     targets+=(brantel-replay-server)
     grep -q -- '--replay' tools/camsim/camsim.py && have_replay=1
 fi
@@ -242,8 +244,14 @@ run_ffmpeg()
 {
     local transport=$1 seconds=$2 url=$3
     local out=$work/ffmpeg.out
-    /usr/bin/time -f 'BENCH-TIME %U %S' ffmpeg -nostdin -hide_banner -rtsp_transport "$transport" -i "$url" \
-        -t "$seconds" -c copy -f null - >"$out" 2>&1 </dev/null || true
+    # FFmpeg's own CPU time to the microsecond (GNU time rounds to 10 ms, too coarse for a few seconds of a stream).
+    /usr/bin/python3 -c '
+import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdin=subprocess.DEVNULL)
+usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+print("BENCH-TIME", usage.ru_utime, usage.ru_stime, file=sys.stderr)
+' ffmpeg -nostdin -hide_banner -rtsp_transport "$transport" -i "$url" -t "$seconds" -c copy -f null - \
+        >"$out" 2>&1 </dev/null || true
     {
         echo "==== ffmpeg $transport $seconds s"
         tr '\r' '\n' <"$out" | tail -n 5
@@ -401,6 +409,14 @@ if part c; then
     else
         row "c. scale" "UDP and TCP" "waiting for the replay mode of the simulated camera (camsim.py --replay)"
     fi
+fi
+
+# What the replay source sent and dropped over the whole run (it says so when it ends).
+if [[ $replay_ready -eq 1 ]]; then
+    kill "$camera_pid" 2>/dev/null || true
+    wait "$camera_pid" 2>/dev/null || true
+    stats=$(awk '/^REPLAY-STATS /{sub(/^REPLAY-STATS /, ""); print; exit}' "$work/replay.log")
+    row "source" "replay server over the whole run (every session of a and c)" "${stats:-no REPLAY-STATS line}"
 fi
 
 # ---- the table ----
