@@ -322,6 +322,7 @@ end_to_end()
 cpu_model=$(awk -F': ' '/^model name/{print $2; exit}' /proc/cpuinfo)
 machine="${cpu_model:-unknown CPU}, $(nproc) cores, Linux $(uname -r)"
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$(date -u '+%Y-%m-%d %H:%M UTC')
 
 # ---- a ----
 if part a; then
@@ -421,7 +422,7 @@ fi
 
 # ---- the table ----
 echo
-echo "Machine: $machine; load average at start $load_start; $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "Machine: $machine; load average at start $load_start; started $started, ended $(date -u '+%H:%M UTC')"
 echo "Command: scripts/bench.sh --long $long --short $short --runs $runs --scale-seconds $scale_seconds --scale \"$scale_steps\""
 echo
 echo "| part | measure | figure |"
