@@ -42,6 +42,10 @@ Control endpoints, besides http_camera.py's (no authentication, never logged):
   /camsim/state                     gains "rtsp": port, running, auth, streams (as above, per path),
                                     the last /setstreaming and what became of it, session counts
 
+With "--replay FILE" the RTSP side is brantel-replay-server playing a recorded RTP stream (made by
+scripts/make_replay_stream.sh) on every H.264 path, cheap enough for dozens of 1080p sessions; see
+replay_streams.py for what changes ("--replay-server PATH" names the program, by default the newest build).
+
 Runs with Debian's /usr/bin/python3, which has the GStreamer bindings.
 """
 
@@ -363,6 +367,8 @@ class SimulatedCamera(http_camera.HttpCamera):
             except OSError as error:
                 return 503, f"{error}\r\n", "text/plain"
             fields = {"running": int(running), "port": port}
+            if hasattr(self.streams, "control_fields"):
+                fields.update(self.streams.control_fields())
         return 200, "".join(f"{k}={'' if v is None else v}\r\n" for k, v in fields.items()), "text/plain"
 
     def state_snapshot(self):
@@ -385,6 +391,9 @@ def parse_args(argv=None):
     parser.add_argument("--session-timeout", type=int, default=0,
                         help="seconds an RTSP session lives without a request or an RTCP report from its client, "
                              "announced in the Session header and enforced; 0: GStreamer's 60, not enforced")
+    parser.add_argument("--replay", metavar="FILE",
+                        help="serve this recorded RTP stream (scripts/make_replay_stream.sh) on every H.264 path")
+    parser.add_argument("--replay-server", metavar="PATH", help="the brantel-replay-server program to run")
     return parser.parse_args(argv)
 
 
@@ -425,7 +434,11 @@ def main(argv=None):
     options = parse_args(argv)
     streams = None
     try:
-        if not options.no_rtsp:
+        if options.replay and not options.no_rtsp:
+            import replay_streams  # no GStreamer in this process
+
+            streams = replay_streams.ReplayStreams(options)
+        elif not options.no_rtsp:
             import rtsp_server  # GStreamer is needed only here
             rtsp_server.Gst.init(None)
             streams = CameraStreams(options, rtsp_server)
@@ -439,6 +452,11 @@ def main(argv=None):
         print(f"RTSP {rtsp_port}", flush=True)
     print(http_camera.ready_line(http_port, https_port), flush=True)
     wait_for_end(options)
+    if hasattr(streams, "close"):
+        # What the replay source cost, for a benchmark to account for.
+        stats = streams.close()
+        if stats:
+            print(stats, flush=True)
     # Without waiting for GStreamer's or the HTTP threads' goodbyes: the sockets close with the process.
     sys.stdout.flush()
     os._exit(0)

@@ -49,8 +49,11 @@ struct StreamRequest
     std::uint16_t height = 576;
     std::uint16_t frameRate = 25;
     std::uint16_t quality = 70;
+    // 0 when the bench opens one device; from 1 when it opens the camera as several devices (--devices).
+    std::uint32_t device = 0;
 
-    // "ch0-main-h264": names the stream in status lines and its output file.
+    // "ch0-main-h264", "dev2-ch0-main-h264" for the second of several devices: names the stream in status lines
+    // and its output file.
     std::string Name() const;
 };
 
@@ -84,6 +87,10 @@ struct RecordOptions
     std::optional<double> statusIntervalSeconds;
     // The main stream of each channel is started with motion detection and its motion records are printed.
     bool motion = false;
+    // Frames are counted and dropped: nothing is queued or written, so a benchmark measures the module, not the disk.
+    bool discard = false;
+    // The same camera opened as this many independent devices (one driver each), each with every stream.
+    std::uint32_t devices = 1;
 };
 
 // One --relay: relay numbers start at 1, as the camera counts them.

@@ -2,9 +2,12 @@
 
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace kestrav::hostbench::posix
@@ -76,5 +79,27 @@ std::filesystem::path ExecutablePath()
     std::error_code error;
     std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::filesystem::path() : path;
+}
+
+namespace
+{
+double Seconds(const timeval& time)
+{
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+}
+
+CpuTimes ProcessCpuTimes()
+{
+    rusage usage = {};
+    if (getrusage(RUSAGE_SELF, &usage) != 0)
+        return {};
+    return {Seconds(usage.ru_utime), Seconds(usage.ru_stime)};
+}
+
+std::string ProcessStatusText()
+{
+    std::ifstream input("/proc/self/status");
+    return std::string(std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>());
 }
 }

@@ -1,5 +1,5 @@
 // The operating-system calls of the bench, all in one place: loading the module, Ctrl-C, the
-// terminal and the program's own path.
+// terminal, the program's own path and what the process uses.
 #pragma once
 
 #include <filesystem>
@@ -29,4 +29,14 @@ bool InterruptRequested();
 bool StdoutIsTerminal();
 // The running program's file; empty when it cannot be read.
 std::filesystem::path ExecutablePath();
+
+// CPU time of the whole process so far (every thread, the module's included), in seconds.
+struct CpuTimes
+{
+    double user = 0.0;
+    double system = 0.0;
+};
+CpuTimes ProcessCpuTimes();
+// The text of /proc/self/status; empty when it cannot be read.
+std::string ProcessStatusText();
 }

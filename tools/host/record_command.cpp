@@ -11,6 +11,8 @@
 #include "hostkit/host_kit.h"
 #include "tools/host/driver_session.h"
 #include "tools/host/module_loader.h"
+#include "tools/host/posix_system.h"
+#include "tools/host/process_usage.h"
 #include "tools/host/status_line.h"
 #include "tools/host/stream_recorder.h"
 #include "tools/host/summary.h"
@@ -21,6 +23,7 @@ namespace kestrav::hostbench
 namespace
 {
 using Recorders = std::vector<std::unique_ptr<StreamRecorder>>;
+using Sessions = std::vector<std::unique_ptr<DriverSession>>;
 using Clock = std::chrono::steady_clock;
 
 // Often enough that Ctrl-C and the end of the duration feel immediate.
@@ -48,25 +51,47 @@ std::chrono::duration<double> StatusInterval(const RecordOptions& options, Conso
     return std::chrono::duration<double>(mode == Console::Mode::Terminal ? 1.0 : 5.0);
 }
 
+// The requested streams once per device; with several devices each copy is named after its device.
+std::vector<StreamRequest> StreamsOfEveryDevice(const RecordOptions& options)
+{
+    std::vector<StreamRequest> streams;
+    for (std::uint32_t device = 1; device <= options.devices; ++device)
+    {
+        for (StreamRequest stream : options.streams)
+        {
+            stream.device = options.devices > 1 ? device : 0;
+            streams.push_back(stream);
+        }
+    }
+    return streams;
+}
+
 // Each stream's writer is opened before the driver, so an unwritable output fails before the camera is touched.
+// Discarded streams get no writer and touch no disk.
 bool MakeRecorders(const RecordOptions& options, hostkit::HostKit& kit, Console& console, Recorders& recorders)
 {
     std::error_code error;
-    std::filesystem::create_directories(options.outDirectory, error);
-    if (error || !std::filesystem::is_directory(options.outDirectory, error))
+    if (!options.discard)
     {
-        Fail(console, "cannot create the output directory " + options.outDirectory.string());
-        return false;
-    }
-    for (const StreamRequest& request : options.streams)
-    {
-        std::string reason;
-        std::unique_ptr<FrameWriter> writer =
-            OpenStreamWriter(request, options.outDirectory, options.jpegFiles, reason);
-        if (!writer)
+        std::filesystem::create_directories(options.outDirectory, error);
+        if (error || !std::filesystem::is_directory(options.outDirectory, error))
         {
-            Fail(console, reason);
+            Fail(console, "cannot create the output directory " + options.outDirectory.string());
             return false;
+        }
+    }
+    for (const StreamRequest& request : StreamsOfEveryDevice(options))
+    {
+        std::unique_ptr<FrameWriter> writer;
+        if (!options.discard)
+        {
+            std::string reason;
+            writer = OpenStreamWriter(request, options.outDirectory, options.jpegFiles, reason);
+            if (!writer)
+            {
+                Fail(console, reason);
+                return false;
+            }
         }
         recorders.push_back(std::make_unique<StreamRecorder>(request, std::move(writer), kit.SharedMisuse(),
                                                              [&console](const std::string& line)
@@ -75,15 +100,22 @@ bool MakeRecorders(const RecordOptions& options, hostkit::HostKit& kit, Console&
     return true;
 }
 
+// The session of a stream's device: devices are numbered from 1 when there are several, 0 when there is one.
+DriverSession& SessionOf(const StreamRequest& stream, Sessions& sessions)
+{
+    return *sessions[stream.device == 0 ? 0 : stream.device - 1];
+}
+
 bool WithMotion(const RecordOptions& options, const StreamRequest& stream)
 {
     return options.motion && stream.kind == StreamKind::Main;
 }
 
-void StartStreams(const RecordOptions& options, DriverSession& session, Recorders& recorders, Console& console)
+void StartStreams(const RecordOptions& options, Sessions& sessions, Recorders& recorders, Console& console)
 {
     for (auto& recorder : recorders)
     {
+        DriverSession& session = SessionOf(recorder->Request(), sessions);
         // Streams go through StartStream, which adds neither privacy masks nor motion detection; with --motion the
         // main ones go through StartChannel, which adds the motion channel.
         bool accepted = false;
@@ -178,18 +210,35 @@ bool Record(const RecordOptions& options, StatusBoard& board, Console::Mode mode
     }
 }
 
-void StopStreams(const RecordOptions& options, DriverSession& session, Recorders& recorders)
+void StopStreams(const RecordOptions& options, Sessions& sessions, Recorders& recorders)
 {
     // A refused start may still leave a channel in its place; the stop releases it.
     for (auto& recorder : recorders)
     {
+        DriverSession& session = SessionOf(recorder->Request(), sessions);
         if (WithMotion(options, recorder->Request()))
             session.StopChannel(recorder->Request().channel);
         else
             session.StopStream(recorder->Request());
         recorder->SetStopped();
     }
-    session.Close();
+    for (auto& session : sessions)
+        session->Close();
+}
+
+// Threads and memory while every stream still runs; CPU once all is stopped, so the stop is paid for too.
+ProcessUsage SampleWhileRunning()
+{
+    ProcessUsage usage;
+    ReadProcessStatus(posix::ProcessStatusText(), usage);
+    return usage;
+}
+
+void AddCpuTimes(ProcessUsage& usage)
+{
+    const posix::CpuTimes cpu = posix::ProcessCpuTimes();
+    usage.userSeconds = cpu.user;
+    usage.systemSeconds = cpu.system;
 }
 }
 
@@ -212,20 +261,27 @@ int RunRecord(const RecordOptions& options, Console& console, const std::functio
     if (!MakeRecorders(options, kit, console, recorders))
         return kExitFailed;
 
-    DriverSession session(module, kit);
-    if (!session.Open(error))
-        return Fail(console, error);
-    console.Line("Opened " + options.device.address + ":" + std::to_string(options.device.port) + " with " +
-                 module.Path().string() + ", " + std::to_string(session.ChannelCount()) + " video channel(s)");
+    Sessions sessions;
+    for (std::uint32_t device = 0; device < options.devices; ++device)
+    {
+        sessions.push_back(std::make_unique<DriverSession>(module, kit));
+        if (!sessions.back()->Open(error))
+            return Fail(console, error);
+    }
+    console.Line("Opened " + options.device.address + ":" + std::to_string(options.device.port) +
+                 (options.devices > 1 ? " as " + std::to_string(options.devices) + " devices" : "") + " with " +
+                 module.Path().string() + ", " + std::to_string(sessions.front()->ChannelCount()) +
+                 " video channel(s)" + (options.discard ? ", frames counted and discarded" : ""));
 
     const Clock::time_point start = Clock::now();
-    StartStreams(options, session, recorders, console);
+    StartStreams(options, sessions, recorders, console);
     StatusBoard board(recorders, console, start, options.durationSeconds);
     RecordingOutcome outcome;
     if (AnyStarted(recorders))
         outcome.interrupted = Record(options, board, console.GetMode(), interrupted, start);
     outcome.recordedSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    StopStreams(options, session, recorders);
+    ProcessUsage usage = SampleWhileRunning();
+    StopStreams(options, sessions, recorders);
     board.Show(Clock::now(), true);
     console.EndStatus();
 
@@ -236,6 +292,8 @@ int RunRecord(const RecordOptions& options, Console& console, const std::functio
     }
     // Every buffer must be back once the driver is gone.
     kit.Allocator().CheckAllReleased();
+    AddCpuTimes(usage);
+    outcome.usage = usage;
     outcome.misuses = kit.Misuse().Count();
     for (const std::string& line : FormatSummary(outcome))
         console.Line(line);

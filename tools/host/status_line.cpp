@@ -32,7 +32,8 @@ void AppendVisible(std::string& line, std::string_view text)
 std::string FormatStatusLine(std::string_view name, StreamState state, const StreamCounters& counters,
                              const Rates& live)
 {
-    std::string line = PadRight(std::string(name), 16);
+    // Names of several devices run longer than the column; a blank still parts them from the state.
+    std::string line = PadRight(std::string(name) + " ", 16);
     line += PadRight(std::string(StateName(state)), 13);
     line += PadLeft(std::to_string(counters.frames), 7) + " frames ";
     line += PadLeft(Fixed(live.framesPerSecond, 1), 6) + " fps ";

@@ -23,14 +23,15 @@ void Configure(hostkit::HostChannelParams& params, const StreamRequest& request)
 StreamRecorder::StreamRecorder(const StreamRequest& request, std::unique_ptr<FrameWriter> writer,
                                std::shared_ptr<hostkit::MisuseMonitor> misuse, Notify notify, std::size_t queueBytes)
     : request_(request), name_(request.Name()), notify_(std::move(notify)), created_(std::chrono::steady_clock::now()),
-      queue_(queueBytes), writer_(std::move(writer)), sink_(misuse), params_(misuse)
+      stats_(request.frameRate), queue_(queueBytes), writer_(std::move(writer)), sink_(misuse), params_(misuse)
 {
     Configure(params_, request_);
     // The sink would keep a copy of every frame; the bench keeps counters instead.
     sink_.SetFrameLimit(0);
     sink_.SetFrameCallback([this](const hostkit::DeliveredFrame& frame) { OnFrame(frame); });
     sink_.SetSignalLostCallback([this] { OnSignalLost(); });
-    writerThread_ = std::thread([this] { WriteFrames(); });
+    if (writer_)
+        writerThread_ = std::thread([this] { WriteFrames(); });
 }
 
 StreamRecorder::~StreamRecorder()
@@ -60,7 +61,8 @@ void StreamRecorder::Finish()
                    [this]
                    {
                        queue_.Close();
-                       writerThread_.join();
+                       if (writerThread_.joinable())
+                           writerThread_.join();
                        if (writer_ && !writer_->Finish())
                            notify_(name_ + ": " + writer_->Error());
                    });
@@ -116,6 +118,8 @@ void StreamRecorder::OnFrame(const hostkit::DeliveredFrame& frame)
                 " s after start");
     }
 
+    if (!writer_)
+        return;
     QueuedFrame queued;
     queued.data = frame.data;
     queued.startsDecoding = request_.codec == StreamCodec::Jpeg || facts.keyFrame;
@@ -143,7 +147,7 @@ void StreamRecorder::WriteFrames()
     while (std::optional<QueuedFrame> frame = queue_.Pop())
     {
         // After a failure the queue is still drained, so delivery never finds it full for that reason.
-        if (failed || !writer_)
+        if (failed)
             continue;
         if (!writer_->Write(frame->data))
         {

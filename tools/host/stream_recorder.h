@@ -1,5 +1,5 @@
 // One recorded stream: the host's frame sink and channel parameters for it, its counters, and the
-// writer thread that takes its frames to disk.
+// writer thread that takes its frames to disk (none when the frames are only counted).
 #pragma once
 
 #include <atomic>
@@ -46,6 +46,7 @@ public:
     // Lines for the console, from the delivering or the writer thread.
     using Notify = std::function<void(const std::string& line)>;
 
+    // Without a writer the frames are counted and dropped: no queue, no writer thread.
     StreamRecorder(const StreamRequest& request, std::unique_ptr<FrameWriter> writer,
                    std::shared_ptr<hostkit::MisuseMonitor> misuse, Notify notify,
                    std::size_t queueBytes = kDefaultQueueBytes);

@@ -1,5 +1,8 @@
 #include "tools/host/stream_stats.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace kestrav::hostbench
 {
 namespace
@@ -7,6 +10,18 @@ namespace
 double Seconds(SteadyTime from, SteadyTime to)
 {
     return std::chrono::duration<double>(to - from).count();
+}
+
+// Milliseconds since 1970; a date the calendar cannot hold gives none.
+std::optional<std::int64_t> Milliseconds(const ipcapture::SystemTime& time)
+{
+    const std::chrono::year_month_day date{std::chrono::year(time.wYear), std::chrono::month(time.wMonth),
+                                           std::chrono::day(time.wDay)};
+    if (!date.ok())
+        return std::nullopt;
+    const auto day = std::chrono::sys_days(date).time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(day).count() +
+           ((time.wHour * 60 + time.wMinute) * 60 + time.wSecond) * 1000 + time.wMilliseconds;
 }
 
 Rates RatesOver(std::uint64_t frames, std::uint64_t bytes, double seconds)
@@ -30,12 +45,56 @@ std::uint64_t StreamStats::OnFrame(const FrameFacts& frame)
     counters_.bytes += frame.bytes;
     if (frame.keyFrame)
         ++counters_.keyFrames;
+    CountGroup(frame.keyFrame);
     counters_.width = frame.width;
     counters_.height = frame.height;
     counters_.lastArrival = frame.arrival;
     if (frame.captureTime)
+    {
+        if (counters_.lastCaptureTime)
+            CountGap(*counters_.lastCaptureTime, *frame.captureTime);
         counters_.lastCaptureTime = frame.captureTime;
+    }
     return counters_.frames;
+}
+
+void StreamStats::CountGap(const ipcapture::SystemTime& previous, const ipcapture::SystemTime& current)
+{
+    const std::optional<std::int64_t> from = Milliseconds(previous);
+    const std::optional<std::int64_t> to = Milliseconds(current);
+    if (!(frameRate_ > 0.0) || !from || !to)
+        return;
+    const double interval = 1000.0 / frameRate_;
+    const double step = static_cast<double>(*to - *from);
+    if (step <= 1.5 * interval)
+        return;
+    const std::uint64_t missing = static_cast<std::uint64_t>(std::llround(step / interval)) - 1;
+    ++counters_.captureGaps;
+    counters_.missingFrames += missing;
+    if (counters_.keyFrames == 0 || (counters_.longestGroup != 0 && missing >= counters_.longestGroup))
+        counters_.lostFrames += missing;
+}
+
+void StreamStats::CountGroup(bool keyFrame)
+{
+    if (!keyFrame)
+    {
+        // Frames before the first key frame belong to no group.
+        if (counters_.framesInGroup != 0)
+            ++counters_.framesInGroup;
+        return;
+    }
+    if (counters_.framesInGroup != 0)
+    {
+        counters_.longestGroup = std::max(counters_.longestGroup, counters_.framesInGroup);
+        if (counters_.framesInGroup < counters_.longestGroup)
+        {
+            ++counters_.shortGroups;
+            counters_.shortGroupFrames += counters_.longestGroup - counters_.framesInGroup;
+            counters_.lostFrames += counters_.longestGroup - counters_.framesInGroup;
+        }
+    }
+    counters_.framesInGroup = 1;
 }
 
 void StreamStats::OnSignalLost(SteadyTime when)

@@ -21,6 +21,22 @@ struct StreamCounters
     std::uint64_t keyFrames = 0;
     std::uint64_t firstFrameBytes = 0;
     std::uint64_t signalLostReports = 0;
+    // Frames lost on the way. Nothing of the module counts RTP sequence gaps for the host, but the module drops
+    // what a lost packet damaged, an H.264 stream up to its next key frame, which a host sees two ways:
+    // - capture times further apart than one and a half frame intervals of the requested rate, and the frames
+    //   that would fill them. A frame delivered more than half an interval late makes the module set its clock
+    //   again, which shows as a small gap too;
+    // - H.264 key-frame groups (a key frame and the frames up to the next one) shorter than the longest group
+    //   so far, and by how many frames. Blind to delivery times, and to a loss that takes a whole group.
+    // So lostFrames counts, for H.264, the frames of short groups and of capture-time gaps of a whole group or
+    // more, and for streams without key frames (JPEG) every capture-time gap.
+    std::uint64_t lostFrames = 0;
+    std::uint64_t captureGaps = 0;
+    std::uint64_t missingFrames = 0;
+    std::uint64_t shortGroups = 0;
+    std::uint64_t shortGroupFrames = 0;
+    std::uint64_t longestGroup = 0;
+    std::uint64_t framesInGroup = 0;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     // Capture times as the module stamped them (UTC).
@@ -45,12 +61,20 @@ struct FrameFacts
 class StreamStats
 {
 public:
+    // `frameRate`: the rate the frames were asked for, which capture-time gaps are measured against; 0 counts
+    // no gaps.
+    explicit StreamStats(double frameRate = 0.0) : frameRate_(frameRate) {}
+
     // The number of frames so far, this one included.
     std::uint64_t OnFrame(const FrameFacts& frame);
     void OnSignalLost(SteadyTime when);
     StreamCounters Snapshot() const;
 
 private:
+    void CountGap(const ipcapture::SystemTime& previous, const ipcapture::SystemTime& current);
+    void CountGroup(bool keyFrame);
+
+    const double frameRate_;
     mutable std::mutex mutex_;
     StreamCounters counters_;
 };

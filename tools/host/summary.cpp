@@ -53,6 +53,56 @@ void AppendDetails(std::vector<std::string>& lines, const StreamResult& stream)
     }
     if (counters.signalLostReports != 0)
         lines.push_back("    signal lost reported " + std::to_string(counters.signalLostReports) + " times");
+    if (counters.lostFrames != 0)
+        lines.push_back("    " + FrameCount(counters.lostFrames) + " lost on the way");
+    if (counters.captureGaps != 0)
+    {
+        lines.push_back("    " + FrameCount(counters.missingFrames) + " missing in " +
+                        std::to_string(counters.captureGaps) + " capture-time gaps");
+    }
+    if (counters.shortGroups != 0)
+    {
+        lines.push_back("    " + std::to_string(counters.shortGroups) + " key-frame groups short of the longest (" +
+                        std::to_string(counters.longestGroup) + " frames) by " + FrameCount(counters.shortGroupFrames) +
+                        " in all");
+    }
+}
+
+// One line a script can read: every stream added up.
+std::string Totals(const RecordingOutcome& outcome)
+{
+    std::uint64_t frames = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t missing = 0;
+    std::uint64_t gaps = 0;
+    std::uint64_t shortGroups = 0;
+    std::uint64_t shortGroupFrames = 0;
+    std::uint64_t lost = 0;
+    std::size_t receiving = 0;
+    for (const StreamResult& stream : outcome.streams)
+    {
+        frames += stream.counters.frames;
+        bytes += stream.counters.bytes;
+        missing += stream.counters.missingFrames;
+        gaps += stream.counters.captureGaps;
+        shortGroups += stream.counters.shortGroups;
+        shortGroupFrames += stream.counters.shortGroupFrames;
+        lost += stream.counters.lostFrames;
+        receiving += stream.counters.frames != 0 ? 1 : 0;
+    }
+    return "totals: " + std::to_string(outcome.streams.size()) + " streams, " + std::to_string(receiving) +
+           " with frames, " + FrameCount(frames) + ", " + ByteSize(bytes) + ", " + std::to_string(lost) +
+           " frames lost; " + std::to_string(missing) + " frames missing in " + std::to_string(gaps) +
+           " capture-time gaps, " + std::to_string(shortGroupFrames) + " in " + std::to_string(shortGroups) +
+           " short key-frame groups";
+}
+
+std::uint64_t TotalFrames(const RecordingOutcome& outcome)
+{
+    std::uint64_t frames = 0;
+    for (const StreamResult& stream : outcome.streams)
+        frames += stream.counters.frames;
+    return frames;
 }
 
 std::vector<std::string> StreamsWithoutFrames(const RecordingOutcome& outcome)
@@ -95,6 +145,11 @@ std::vector<std::string> FormatSummary(const RecordingOutcome& outcome)
                         " times (see the MISUSE lines)");
     }
     lines.push_back("  " + Verdict(outcome));
+    if (outcome.usage)
+    {
+        lines.push_back("  " + Totals(outcome));
+        lines.push_back("  " + FormatProcessUsage(*outcome.usage, TotalFrames(outcome)));
+    }
     return lines;
 }
 

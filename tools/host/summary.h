@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/host/process_usage.h"
 #include "tools/host/stream_recorder.h"
 
 namespace kestrav::hostbench
@@ -21,6 +23,8 @@ struct RecordingOutcome
     bool interrupted = false;
     // Faults of the module against the host's objects.
     std::size_t misuses = 0;
+    // What the process used; with it the summary ends with the totals of every stream and a process line.
+    std::optional<ProcessUsage> usage;
 };
 
 std::vector<std::string> FormatSummary(const RecordingOutcome& outcome);

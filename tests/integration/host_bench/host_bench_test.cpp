@@ -163,6 +163,29 @@ TEST(HostBenchProgram, RecordsLiveH264AndJpegThatDecode)
     }
 }
 
+// What a benchmark runs: the camera opened as two devices, frames counted and dropped, the summary with totals and
+// the process's figures, and no output written anywhere.
+TEST(HostBenchProgram, DiscardCountsTheFramesOfEveryDeviceAndWritesNothing)
+{
+    SimulatedCamera camera;
+    ASSERT_TRUE(camera.IsReady()) << "the simulated camera did not start";
+    TemporaryDirectory directory;
+    const std::filesystem::path out = directory.Path() / "recording";
+    const std::filesystem::path params = directory.Path() / "camera.params";
+    std::ofstream(params) << "4=" << camera.RtspPort() << "\n5=" << kStreamCapabilities << "\n";
+
+    const ShellRun run = RunShell(std::string(BRANTEL_HOST_PROGRAM) + " record --port " +
+                                      std::to_string(camera.HttpPort()) + " --params-file " + Quoted(params.string()) +
+                                      " --stream h264,size=352x240,fps=10,quality=50 --devices 2 --discard" +
+                                      " --duration 3 --out " + Quoted(out.string()),
+                                  directory.Path() / "output.txt");
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const char* expected : {"dev1-ch0-main-h264: ", "dev2-ch0-main-h264: ", "totals: 2 streams, 2 with frames",
+                                 " CPU-s per 1000 frames, ", " threads, VmRSS "})
+        EXPECT_NE(run.output.find(expected), std::string::npos) << expected << "\n" << run.output;
+    EXPECT_FALSE(std::filesystem::exists(out)) << "nothing goes to the disk";
+}
+
 // The camera's HTTP side alone, with two relays and its alarm input active.
 class HostBenchAlarms : public ::testing::Test
 {

@@ -140,7 +140,10 @@ TEST(HostBenchRecordCommand, ReadsTheDeviceTheStreamsAndTheOutput)
                                                "2.5",
                                                "--jpeg-files",
                                                "--status-interval",
-                                               "0.5"});
+                                               "0.5",
+                                               "--discard",
+                                               "--devices",
+                                               "16"});
     ASSERT_TRUE(options.modulePath);
     EXPECT_EQ(*options.modulePath, "/opt/m.so");
     EXPECT_EQ(options.device.address, "cam.local");
@@ -158,6 +161,8 @@ TEST(HostBenchRecordCommand, ReadsTheDeviceTheStreamsAndTheOutput)
     EXPECT_TRUE(options.jpegFiles);
     ASSERT_TRUE(options.statusIntervalSeconds);
     EXPECT_DOUBLE_EQ(*options.statusIntervalSeconds, 0.5);
+    EXPECT_TRUE(options.discard);
+    EXPECT_EQ(options.devices, 16u);
 }
 
 TEST(HostBenchRecordCommand, ParamOptionsWinOverTheParamsFileWhereverTheyStand)
@@ -192,6 +197,9 @@ TEST(HostBenchRecordCommand, MistakesAreUsageErrors)
         // One place per stream kind of a channel: a second start would replace the first.
         {{"record", "--stream", "h264", "--stream", "jpeg,kind=main"}, "two streams ask for channel 0 main"},
         {{"record", "--stream", "h264", "--motion=1"}, "takes no value"},
+        {{"record", "--stream", "h264", "--discard=1"}, "takes no value"},
+        {{"record", "--stream", "h264", "--devices", "0"}, "--devices"},
+        {{"record", "--stream", "h264", "--devices", "257"}, "--devices"},
         {{"io", "--relay", "1"}, "N=on or N=off"},
         {{"io", "--relay", "0=on"}, "--relay"},
         {{"io", "--relay", "1=maybe"}, "on or off"},

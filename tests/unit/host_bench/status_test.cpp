@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "tools/host/console.h"
+#include "tools/host/process_usage.h"
 #include "tools/host/status_line.h"
 #include "tools/host/stream_stats.h"
 #include "tools/host/summary.h"
@@ -54,6 +55,77 @@ TEST(HostBenchAverageRates, CountTheIntervalsBetweenFramesNotTheFrames)
     EXPECT_DOUBLE_EQ(rates->framesPerSecond, 25.0);
     // The first frame's bytes arrived before the span: 25 x 1250 bytes in one second.
     EXPECT_DOUBLE_EQ(rates->kilobitsPerSecond, 250.0);
+}
+
+// Frames given as capture milliseconds, a 'k' before a number marking a key frame.
+struct LossCase
+{
+    const char* name;
+    double frameRate;
+    std::vector<const char*> frames;
+    std::uint64_t lostFrames;
+    std::uint64_t captureGaps;
+    std::uint64_t missingFrames;
+    std::uint64_t shortGroups;
+    std::uint64_t shortGroupFrames;
+};
+
+TEST(HostBenchLossCount, ShortKeyFrameGroupsAndGapsOfWholeGroupsAreLossesSmallerGapsLateFrames)
+{
+    const LossCase cases[] = {
+        {"steady 25 fps", 25, {"k0", "40", "80", "k120", "160", "200", "k240"}, 0, 0, 0, 0, 0},
+        {"late by less than half an interval", 25, {"k0", "40", "99", "120"}, 0, 0, 0, 0, 0},
+        {"without key frames every gap is a loss", 25, {"0", "40", "160", "200"}, 2, 1, 2, 0, 0},
+        {"an H.264 gap shorter than a group is a late frame",
+         25,
+         {"k0", "40", "k80", "120", "200", "k240"},
+         0,
+         1,
+         1,
+         0,
+         0},
+        {"lost up to the next key frame", 25, {"k0", "40", "80", "k120", "k240", "280", "320", "k360"}, 2, 1, 2, 1, 2},
+        {"a whole group lost", 25, {"k0", "40", "k80", "120", "k240", "280", "k320"}, 2, 1, 2, 0, 0},
+        {"a group longer than the first is no loss", 25, {"k0", "40", "k80", "120", "160", "k200"}, 0, 0, 0, 0, 0},
+        {"frames before the first key frame", 25, {"0", "40", "k80", "120", "k160"}, 0, 0, 0, 0, 0},
+        {"no rate, no gaps", 0, {"0", "1000", "2000"}, 0, 0, 0, 0, 0},
+    };
+    for (const LossCase& test : cases)
+    {
+        SCOPED_TRACE(test.name);
+        StreamStats stats(test.frameRate);
+        for (const std::string frame : test.frames)
+        {
+            const bool key = frame.front() == 'k';
+            const int ms = std::stoi(key ? frame.substr(1) : frame);
+            FrameFacts facts = Facts(1000, kStart + std::chrono::milliseconds(ms), key);
+            facts.captureTime =
+                Utc(12, 0, static_cast<std::uint16_t>(ms / 1000), static_cast<std::uint16_t>(ms % 1000));
+            stats.OnFrame(facts);
+        }
+        const StreamCounters counters = stats.Snapshot();
+        EXPECT_EQ(counters.lostFrames, test.lostFrames);
+        EXPECT_EQ(counters.captureGaps, test.captureGaps);
+        EXPECT_EQ(counters.missingFrames, test.missingFrames);
+        EXPECT_EQ(counters.shortGroups, test.shortGroups);
+        EXPECT_EQ(counters.shortGroupFrames, test.shortGroupFrames);
+    }
+}
+
+TEST(HostBenchProcessUsage, ReadsThreadsAndMemoryAndPricesTheFrames)
+{
+    ProcessUsage usage;
+    usage.userSeconds = 1.5;
+    usage.systemSeconds = 0.5;
+    ReadProcessStatus("Name:\tbrantel-host\nVmHWM:\t   20480 kB\nVmRSS:\t   10240 kB\nThreads:\t9\nVmSwap:\tx\n",
+                      usage);
+    EXPECT_EQ(FormatProcessUsage(usage, 4000), "process: CPU 2.000 s (user 1.500 s, system 0.500 s), 0.500 CPU-s per "
+                                               "1000 frames, 9 threads, VmRSS 10240 kB, VmHWM 20480 kB");
+
+    ProcessUsage bare;
+    ReadProcessStatus("Threads:\tmany\nVmRSS:", bare);
+    EXPECT_EQ(FormatProcessUsage(bare, 0), "process: CPU 0.000 s (user 0.000 s, system 0.000 s)")
+        << "fields that are missing or no number are left out, and no frames give no price";
 }
 
 TEST(HostBenchRateMeter, MeasuresEachRefreshSinceThePreviousOne)
