@@ -11,7 +11,8 @@ What differs from the live RTSP side:
 - "/camsim/rtsp" also answers "replay_pid=N" and "replay_cpu_s=S" (the server's user+system CPU so far), and
   stop|start stop and start the server's listening (every connection and session ends on stop).
 - camsim prints "REPLAY-PID <pid>" before its "RTSP <port>" line, and at its end the server's
-  "REPLAY-STATS cpu_user_s=U cpu_system_s=S wall_s=W packets=N bytes=B sessions=M dropped=D" line.
+  "REPLAY-STATS cpu_user_s=U cpu_system_s=S wall_s=W packets=N bytes=B sessions=M dropped=D late=L max_late_ms=X"
+  line (late: packets sent more than 20 ms after their time; a run with many is the source's fault).
 """
 
 import glob

@@ -26,6 +26,7 @@ constexpr std::size_t kBatchSize = 256;
 constexpr std::size_t kConnectionBacklog = 8 << 20;
 constexpr std::size_t kRequestLimit = 64 << 10;
 constexpr std::int64_t kReportIntervalNs = 5'000'000'000;
+constexpr std::int64_t kLateNs = 20'000'000;
 constexpr std::int64_t kIdleWaitMs = 500;
 constexpr std::uint64_t kStdinTag = ~std::uint64_t{0};
 
@@ -723,6 +724,10 @@ std::int64_t ReplayServer::SendDue(std::int64_t now)
                 earliest = earliest < 0 ? due : std::min(earliest, due);
                 break;
             }
+            // A source that cannot keep time makes a benchmark's losses its own: it is reported, not hidden.
+            if (now - due > kLateNs)
+                ++m_totals.late;
+            m_totals.maxLateNs = std::max(m_totals.maxLateNs, now - due);
             SendPacket(session, session.next, session.loop);
             if (++session.next == packets.size())
             {

@@ -35,6 +35,9 @@ struct ServerTotals
     std::uint64_t sessions = 0;
     // Packets not sent: an interleaved connection that fell too far behind, or a full UDP socket.
     std::uint64_t dropped = 0;
+    // Packets sent more than 20 ms after their time (the server fell behind), and the worst lateness.
+    std::uint64_t late = 0;
+    std::int64_t maxLateNs = 0;
 };
 
 class ReplayServer
