@@ -1,7 +1,7 @@
 // brantel-replay-server: the simulated camera's RTSP side in replay mode (camsim.py --replay FILE starts it).
 //
 //   brantel-replay-server --recording FILE [--bind ADDRESS] [--port N] [--path-prefix /rtsph264]
-//                         [--spread FRACTION] [--session-timeout SECONDS] [--no-stdin-watch]
+//                         [--spread FRACTION] [--stagger-ms N] [--session-timeout SECONDS] [--no-stdin-watch]
 //
 // Prints "LISTENING <port>" once it listens (or "FAILED <reason>"), then serves until SIGINT, SIGTERM or the
 // end of its stdin; SIGUSR1 stops it as a camera switched off ("STOPPED"), SIGUSR2 starts it again on the same
@@ -27,7 +27,7 @@ double Seconds(const timeval& time)
 int Usage()
 {
     std::fprintf(stderr, "usage: brantel-replay-server --recording FILE [--bind ADDRESS] [--port N] "
-                         "[--path-prefix PREFIX] [--spread FRACTION] [--session-timeout SECONDS] "
+                         "[--path-prefix PREFIX] [--spread FRACTION] [--stagger-ms N] [--session-timeout SECONDS] "
                          "[--no-stdin-watch]\n");
     return 2;
 }
@@ -60,6 +60,8 @@ int main(int argc, char** argv)
             options.pathPrefix = value;
         else if (name == "--spread")
             spread = std::atof(value.c_str());
+        else if (name == "--stagger-ms")
+            options.staggerMs = std::max(0, std::atoi(value.c_str()));
         else if (name == "--session-timeout")
             options.sessionTimeoutSeconds = std::max(1, std::atoi(value.c_str()));
         else

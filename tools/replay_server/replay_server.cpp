@@ -523,7 +523,12 @@ bool ReplayServer::HandleRequest(Connection& connection, const std::string& head
             if (!session->playing)
             {
                 if (session->anchorNs == 0)
-                    session->anchorNs = now;
+                {
+                    // Sessions that start together would send their key frames together, a burst no set of
+                    // real cameras makes; a random delay of the first packet spreads them.
+                    const std::int64_t stagger = std::int64_t{m_options.staggerMs} * 1'000'000;
+                    session->anchorNs = now + (stagger > 0 ? static_cast<std::int64_t>(m_random() % stagger) : 0);
+                }
                 else
                 {
                     // The time stamps go on with the clock across the pause, as a live camera's do.

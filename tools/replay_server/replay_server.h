@@ -26,6 +26,8 @@ struct ServerOptions
     // Without a request or RTCP from its client for this long, a UDP session ends.
     int sessionTimeoutSeconds = 60;
     bool watchStdin = true;
+    // The first packet of a session leaves up to this much after its PLAY (random per session).
+    int staggerMs = 0;
 };
 
 struct ServerTotals
