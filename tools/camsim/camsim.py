@@ -394,6 +394,9 @@ def parse_args(argv=None):
     parser.add_argument("--replay", metavar="FILE",
                         help="serve this recorded RTP stream (scripts/make_replay_stream.sh) on every H.264 path")
     parser.add_argument("--replay-server", metavar="PATH", help="the brantel-replay-server program to run")
+    parser.add_argument("--replay-stagger-ms", type=int, default=1000, metavar="MS",
+                        help="each replay session starts up to this much after its PLAY (random), so that sessions "
+                             "started together do not send their key frames together; 0 starts at once")
     return parser.parse_args(argv)
 
 

@@ -8,10 +8,14 @@ numbers and time stamps. That keeps the source cheap enough to feed dozens of 10
 What differs from the live RTSP side:
 - No authentication on RTSP; JPEG paths are not served (404).
 - /setstreaming is answered and recorded as usual, but changes nothing: the recording is what it is.
+- A session's first packet leaves a random 0 to --replay-stagger-ms (default 1000) after its PLAY: sessions that
+  start together would otherwise send their 300 kB key frames in the same instant every second, a burst that
+  made the server fall behind at 64 sessions on two busy cores and that no set of real cameras makes.
 - "/camsim/rtsp" also answers "replay_pid=N" and "replay_cpu_s=S" (the server's user+system CPU so far), and
   stop|start stop and start the server's listening (every connection and session ends on stop).
 - camsim prints "REPLAY-PID <pid>" before its "RTSP <port>" line, and at its end the server's
-  "REPLAY-STATS cpu_user_s=U cpu_system_s=S wall_s=W packets=N bytes=B sessions=M dropped=D" line.
+  "REPLAY-STATS cpu_user_s=U cpu_system_s=S wall_s=W packets=N bytes=B sessions=M dropped=D late=L max_late_ms=X"
+  line (late: packets sent more than 20 ms after their time; a run with many is the source's fault).
 """
 
 import glob
@@ -69,7 +73,7 @@ class ReplayStreams:
     def start(self, _profile_text, _auth):
         self.process = subprocess.Popen(
             [self.program, "--recording", self.recording, "--bind", self.options.bind,
-             "--port", str(self.options.rtsp_port)],
+             "--port", str(self.options.rtsp_port), "--stagger-ms", str(self.options.replay_stagger_ms)],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         threading.Thread(target=self._read, name="replay-server-output", daemon=True).start()
         line = self._expect(("LISTENING", "FAILED"))

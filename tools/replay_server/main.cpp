@@ -1,12 +1,12 @@
 // brantel-replay-server: the simulated camera's RTSP side in replay mode (camsim.py --replay FILE starts it).
 //
 //   brantel-replay-server --recording FILE [--bind ADDRESS] [--port N] [--path-prefix /rtsph264]
-//                         [--spread FRACTION] [--session-timeout SECONDS] [--no-stdin-watch]
+//                         [--spread FRACTION] [--stagger-ms N] [--session-timeout SECONDS] [--no-stdin-watch]
 //
 // Prints "LISTENING <port>" once it listens (or "FAILED <reason>"), then serves until SIGINT, SIGTERM or the
 // end of its stdin; SIGUSR1 stops it as a camera switched off ("STOPPED"), SIGUSR2 starts it again on the same
 // port ("LISTENING <port>"). At the end it prints what it cost and sent, for a benchmark to account for:
-//   "REPLAY-STATS cpu_user_s=U cpu_system_s=S wall_s=W packets=N bytes=B sessions=M dropped=D"
+//   "REPLAY-STATS cpu_user_s=U cpu_system_s=S wall_s=W packets=N bytes=B sessions=M dropped=D late=L max_late_ms=X"
 #include <sys/resource.h>
 
 #include <chrono>
@@ -27,7 +27,7 @@ double Seconds(const timeval& time)
 int Usage()
 {
     std::fprintf(stderr, "usage: brantel-replay-server --recording FILE [--bind ADDRESS] [--port N] "
-                         "[--path-prefix PREFIX] [--spread FRACTION] [--session-timeout SECONDS] "
+                         "[--path-prefix PREFIX] [--spread FRACTION] [--stagger-ms N] [--session-timeout SECONDS] "
                          "[--no-stdin-watch]\n");
     return 2;
 }
@@ -60,6 +60,8 @@ int main(int argc, char** argv)
             options.pathPrefix = value;
         else if (name == "--spread")
             spread = std::atof(value.c_str());
+        else if (name == "--stagger-ms")
+            options.staggerMs = std::max(0, std::atoi(value.c_str()));
         else if (name == "--session-timeout")
             options.sessionTimeoutSeconds = std::max(1, std::atoi(value.c_str()));
         else
@@ -89,11 +91,12 @@ int main(int argc, char** argv)
     getrusage(RUSAGE_SELF, &usage);
     const ServerTotals& totals = server.Totals();
     std::printf("REPLAY-STATS cpu_user_s=%.3f cpu_system_s=%.3f wall_s=%.3f packets=%llu bytes=%llu sessions=%llu "
-                "dropped=%llu\n",
+                "dropped=%llu late=%llu max_late_ms=%.1f\n",
                 Seconds(usage.ru_utime), Seconds(usage.ru_stime),
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
                 static_cast<unsigned long long>(totals.packets), static_cast<unsigned long long>(totals.bytes),
-                static_cast<unsigned long long>(totals.sessions), static_cast<unsigned long long>(totals.dropped));
+                static_cast<unsigned long long>(totals.sessions), static_cast<unsigned long long>(totals.dropped),
+                static_cast<unsigned long long>(totals.late), static_cast<double>(totals.maxLateNs) / 1e6);
     std::fflush(stdout);
     return 0;
 }

@@ -26,6 +26,7 @@ constexpr std::size_t kBatchSize = 256;
 constexpr std::size_t kConnectionBacklog = 8 << 20;
 constexpr std::size_t kRequestLimit = 64 << 10;
 constexpr std::int64_t kReportIntervalNs = 5'000'000'000;
+constexpr std::int64_t kLateNs = 20'000'000;
 constexpr std::int64_t kIdleWaitMs = 500;
 constexpr std::uint64_t kStdinTag = ~std::uint64_t{0};
 
@@ -522,7 +523,12 @@ bool ReplayServer::HandleRequest(Connection& connection, const std::string& head
             if (!session->playing)
             {
                 if (session->anchorNs == 0)
-                    session->anchorNs = now;
+                {
+                    // Sessions that start together would send their key frames together, a burst no set of
+                    // real cameras makes; a random delay of the first packet spreads them.
+                    const std::int64_t stagger = std::int64_t{m_options.staggerMs} * 1'000'000;
+                    session->anchorNs = now + (stagger > 0 ? static_cast<std::int64_t>(m_random() % stagger) : 0);
+                }
                 else
                 {
                     // The time stamps go on with the clock across the pause, as a live camera's do.
@@ -723,6 +729,10 @@ std::int64_t ReplayServer::SendDue(std::int64_t now)
                 earliest = earliest < 0 ? due : std::min(earliest, due);
                 break;
             }
+            // A source that cannot keep time makes a benchmark's losses its own: it is reported, not hidden.
+            if (now - due > kLateNs)
+                ++m_totals.late;
+            m_totals.maxLateNs = std::max(m_totals.maxLateNs, now - due);
             SendPacket(session, session.next, session.loop);
             if (++session.next == packets.size())
             {

@@ -26,6 +26,8 @@ struct ServerOptions
     // Without a request or RTCP from its client for this long, a UDP session ends.
     int sessionTimeoutSeconds = 60;
     bool watchStdin = true;
+    // The first packet of a session leaves up to this much after its PLAY (random per session).
+    int staggerMs = 0;
 };
 
 struct ServerTotals
@@ -35,6 +37,9 @@ struct ServerTotals
     std::uint64_t sessions = 0;
     // Packets not sent: an interleaved connection that fell too far behind, or a full UDP socket.
     std::uint64_t dropped = 0;
+    // Packets sent more than 20 ms after their time (the server fell behind), and the worst lateness.
+    std::uint64_t late = 0;
+    std::int64_t maxLateNs = 0;
 };
 
 class ReplayServer
