@@ -240,7 +240,9 @@ void CBaseRTSPClient::WaitForEvents()
                 KeepAlive();
                 break;
             }
-            if (idleMs >= m_idleWaitMs)
+            // The first keep-alive follows the first idle wait; later ones go out as soon as they are
+            // due, so that a short session time-out is not missed by up to an idle wait.
+            if (idleMs >= m_idleWaitMs || (m_lastKeepAlive != 0 && KeepAliveDue()))
             {
                 idleMs = 0;
                 CheckKeepAlive();
