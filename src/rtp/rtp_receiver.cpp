@@ -30,7 +30,10 @@ bool CRTPReceiver::OpenReceiver(std::uint16_t port, std::uint32_t transportMode)
     bool opened = false;
     if (transportMode == kTransportModeUdp)
     {
-        m_client.Attach(new (std::nothrow) CUDPClient(m_owner));
+        auto* client = new (std::nothrow) CUDPClient(m_owner);
+        if (client != nullptr)
+            client->SetSocketReceiveBuffer(kSocketReceiveBytes);
+        m_client.Attach(client);
         if (m_client)
         {
             m_client->SetBufferSize(kDatagramBufferBytes);

@@ -50,6 +50,9 @@ public:
 
     static constexpr std::uint32_t kTransportModeUdp = 0;
     static constexpr std::uint32_t kDatagramBufferBytes = 1536;
+    // A 1080p key frame (some 300 KB) arrives in one burst at line rate, faster than a busy machine
+    // may read it: the socket holds it (as far as the OS allows; Linux's default cap gives ~416 KB).
+    static constexpr std::uint32_t kSocketReceiveBytes = 2 * 1024 * 1024;
 
     // The queue is filled before the channel checks who sent a datagram, so anyone who can
     // reach the port could otherwise grow the host's memory without limit. The bound covers a

@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/thread_termination.h"
 #include "runtime/format_string.h"
 
@@ -11,7 +12,6 @@ namespace kestrav
 {
 namespace
 {
-constexpr std::uint32_t kReceiveBufferBytes = 65535;
 constexpr std::uint32_t kReceiveTimeoutMilliseconds = 5000;
 constexpr std::uint32_t kSendTimeoutMilliseconds = 1000;
 constexpr std::uint32_t kMinimumStopWaitMilliseconds = 5000;
@@ -22,6 +22,10 @@ constexpr std::size_t kDiscardBufferBytes = 1500;
 
 // A wait that keeps failing must not spin a core of the host's process.
 constexpr std::uint32_t kFailedWaitPauseMilliseconds = 10;
+// A port that stays busy is read at most this often: its datagrams wait in the socket's buffer and
+// come in one batch, instead of waking the reading thread once each. A port whose datagrams come
+// further apart is read as each arrives.
+constexpr std::uint64_t kCoalesceMilliseconds = 4;
 // Datagrams read per call: one wake-up and one read for a burst instead of one per datagram; fewer
 // when the datagrams are large, so that a port's buffers stay within some 64 KiB.
 constexpr std::size_t kBatchDatagrams = 32;
@@ -87,7 +91,7 @@ bool CUDPClient::BindSocket(std::uint16_t port)
     if (socket == platform::kInvalidSocket)
         return false;
     const bool bound =
-        platform::SetSocketOption(socket, platform::SocketOption::ReceiveBuffer, kReceiveBufferBytes) &&
+        platform::SetSocketOption(socket, platform::SocketOption::ReceiveBuffer, m_socketReceiveBytes) &&
         platform::SetSocketOption(socket, platform::SocketOption::ReceiveTimeout, kReceiveTimeoutMilliseconds) &&
         platform::SetSocketOption(socket, platform::SocketOption::SendTimeout, kSendTimeoutMilliseconds) &&
         platform::BindSocket(socket, port);
@@ -208,8 +212,16 @@ void CUDPClient::ThreadFunction()
         return;
     DatagramBatch batch(std::min(m_bufferSize.load(), kMaximumBufferSize));
     bool drained = true;
+    std::uint64_t lastRead = 0;
     while (!IsStopRequested())
     {
+        if (drained && lastRead != 0)
+        {
+            const std::uint64_t since = platform::MonotonicMilliseconds() - lastRead;
+            if (since < kCoalesceMilliseconds &&
+                StopEvent().Wait(static_cast<std::uint32_t>(kCoalesceMilliseconds - since)))
+                break;
+        }
         // A full batch means more are likely waiting: read on without asking the OS first.
         const platform::WaitResult waited = drained
                                                 ? platform::WaitForSocketReadable(socket, SelectPeriodMilliseconds())
@@ -241,6 +253,8 @@ void CUDPClient::ThreadFunction()
         if (IsStopRequested())
             break;
         drained = received < static_cast<int>(batch.Slots().size());
+        if (received > 0)
+            lastRead = platform::MonotonicMilliseconds();
         std::size_t wanted = 0;
         for (const platform::ReceivedDatagram& slot :
              batch.Slots().first(static_cast<std::size_t>(std::max(received, 0))))

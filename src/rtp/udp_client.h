@@ -27,6 +27,10 @@ public:
     void SetSelectTimeout(std::uint32_t seconds, std::uint32_t fraction) override;
     std::uint16_t GetPort() override;
 
+    // The socket's own receive buffer, set when the port opens (65535 bytes unless set); the OS may
+    // cap it. A video port needs room for a key frame's burst.
+    void SetSocketReceiveBuffer(std::uint32_t bytes) { m_socketReceiveBytes = bytes; }
+
     // Sends all of `bytes`; false with the port closed, on an error or when nothing goes.
     bool SendTo(std::span<const std::uint8_t> bytes, const platform::SocketAddressV4& destination);
 
@@ -54,6 +58,7 @@ private:
     std::atomic<platform::SocketHandle> m_socket{platform::kInvalidSocket};
     std::atomic<std::uint16_t> m_port{0};
     std::atomic<std::uint32_t> m_bufferSize{kDefaultBufferSize};
+    std::atomic<std::uint32_t> m_socketReceiveBytes{65535};
     // Read on every pass of the reading loop, so a change applies to the running thread.
     std::atomic<std::uint32_t> m_selectSeconds{2};
     std::atomic<std::uint32_t> m_selectFraction{0};
