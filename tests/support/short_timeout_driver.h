@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "driver/varon_capture_driver.h"
 
@@ -17,5 +18,7 @@ public:
         DeviceInfo().requestTimeoutMs = requestMs;
         DeviceInfo().signalTimeoutMs = signalMs;
     }
+    // As if the device's name resolved differently from now on.
+    void SetAddress(const std::string& address) { DeviceInfo().address = address; }
 };
 }

@@ -207,6 +207,24 @@ TEST_F(RtpChannel, DeliversFramesOfTheCameraStampedWithTheirTimes)
     channel->Stop();
 }
 
+// A device name that did not resolve when the channel was built is looked up again at the open.
+TEST_F(RtpChannel, LooksTheDeviceAddressUpAgainAtEachOpen)
+{
+    Open();
+    driver.SetAddress("");
+    channel = std::make_unique<FramePerPacketChannel>(0, &driver, &kit.Sink());
+    channel->SetPortRange(base, static_cast<std::uint16_t>(base + 40));
+    channel->SetStrayTrafficWait(200);
+    driver.SetAddress("127.0.0.1");
+    ASSERT_TRUE(channel->Start(Params()));
+    ASSERT_TRUE(WaitForPort());
+    RtpSender camera;
+    camera.StartStream([this] { return channel->GetRtcpPort() != 0 ? channel->GetRtpPort() : std::uint16_t{0}; });
+    EXPECT_TRUE(kit.Sink().WaitForFrames(3, 5s));
+    camera.Stop();
+    channel->Stop();
+}
+
 TEST_F(RtpChannel, DropsPacketsOfOtherSenders)
 {
     Open();
