@@ -100,6 +100,7 @@ void CRTPReceiver::OnDatagram(IRTPClient* client, const platform::SocketAddressV
     }
     entry->sender = sender;
     entry->datagramBytes = bytes.size();
+    bool wasEmpty = false;
     try
     {
         if (!entry->packet.Parse(bytes))
@@ -110,18 +111,20 @@ void CRTPReceiver::OnDatagram(IRTPClient* client, const platform::SocketAddressV
             CountDrop();
             return;
         }
-        // The delivery thread waits only once it found the queue empty: one wake-up per burst.
-        const bool wasEmpty = m_queue.empty();
+        wasEmpty = m_queue.empty();
         m_queue.push_back(std::move(entry));
         ++m_pendingPackets;
         m_pendingBytes += bytes.size();
-        if (wasEmpty)
-            m_packetEvent.Set();
     }
     catch (const std::bad_alloc&)
     {
         CountDrop();
+        return;
     }
+    // The delivery thread waits only once it found the queue empty: one wake-up per burst. Set after
+    // the lock is released, so that the woken thread does not find it still held.
+    if (wasEmpty)
+        m_packetEvent.Set();
 }
 
 std::unique_ptr<CRTPReceiver::Entry> CRTPReceiver::TakeSpare()
