@@ -18,7 +18,11 @@ namespace kestrav
 namespace
 {
 constexpr std::uint32_t kConnectAttemptMs = 100;
-constexpr std::size_t kFirstInterleavedRead = 8192;
+// The stream is read in blocks of up to this, at most once per kInterleavedReadPeriodMs while it
+// keeps the connection busy: the bytes wait in the socket (TCP holds the camera back when it is
+// full) and come in few large reads instead of a wake-up for each segment.
+constexpr std::size_t kInterleavedReadBytes = 64 * 1024;
+constexpr std::uint64_t kInterleavedReadPeriodMs = 10;
 constexpr std::size_t kBodyReadLimit = 512;
 // A silent camera must not hold a stop for its whole receive time-out: reads wait in slices of
 // this length and look at the stop request in between.
@@ -479,10 +483,16 @@ bool CBaseRTSPClient::ReadInterleaved()
     m_lastReport = started;
     // The PLAY counts as the first keep-alive: the next is due after half the session's time-out.
     m_lastKeepAlive = CTime::Now();
-    std::vector<std::uint8_t> buffer(kFirstInterleavedRead);
-    std::size_t wanted = kFirstInterleavedRead;
+    std::vector<std::uint8_t> buffer(kInterleavedReadBytes);
+    std::uint64_t lastRead = 0;
     for (;;)
     {
+        if (lastRead != 0)
+        {
+            const std::uint64_t since = platform::MonotonicMilliseconds() - lastRead;
+            if (since < kInterleavedReadPeriodMs)
+                StopEvent().Wait(static_cast<std::uint32_t>(kInterleavedReadPeriodMs - since));
+        }
         if (IsStopRequested())
             return false;
         ServeInterleavedSession();
@@ -497,7 +507,7 @@ bool CBaseRTSPClient::ReadInterleaved()
             continue;
         }
         const int received = ready == platform::WaitResult::Signaled
-                                 ? platform::ReceiveSocket(m_socket, std::span(buffer.data(), wanted), 0, false)
+                                 ? platform::ReceiveSocket(m_socket, buffer, 0, false)
                                  : platform::kSocketFailure;
         if (IsStopRequested())
             return false;
@@ -507,8 +517,9 @@ bool CBaseRTSPClient::ReadInterleaved()
             return true;
         }
         m_lastStreamBytes = platform::MonotonicMilliseconds();
+        // A full buffer means more is waiting: read on at once.
+        lastRead = static_cast<std::size_t>(received) < buffer.size() ? m_lastStreamBytes : 0;
         streamParser.Process(std::span(buffer.data(), static_cast<std::size_t>(received)));
-        wanted = received >= 4096 ? static_cast<std::size_t>(received) : kFirstInterleavedRead;
     }
 }
 
