@@ -40,5 +40,9 @@ public:
     virtual void OnIdle(IRTPClient* client) = 0;
     // The socket is gone: closed, or failed so that reading ended.
     virtual void OnClosed(IRTPClient* client) = 0;
+    // Every datagram of one read has been reported. A user that hands datagrams to another thread
+    // may hold them back to wake that thread once for several reads: it returns within how many
+    // milliseconds it must be called again, even when nothing more arrives (0: it holds none).
+    virtual std::uint32_t OnDatagramsEnd(IRTPClient*) { return 0; }
 };
 }

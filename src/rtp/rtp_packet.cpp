@@ -32,7 +32,7 @@ template <typename Value> Value ReadAsReceived(std::span<const std::uint8_t> byt
 
 bool CRTPPacket::Parse(std::span<const std::uint8_t> bytes)
 {
-    Reset();
+    Clear();
     if (bytes.size() <= kFixedHeaderLength)
         return false;
     if (bytes[0] >> 6 != kVersion)
@@ -85,8 +85,16 @@ bool CRTPPacket::Parse(std::span<const std::uint8_t> bytes)
 
 void CRTPPacket::Reset()
 {
-    m_csrcCount = 0;
+    Clear();
     std::vector<std::uint8_t>().swap(m_csrcList);
+    std::vector<std::uint8_t>().swap(m_extensionData);
+    std::vector<std::uint8_t>().swap(m_payload);
+}
+
+void CRTPPacket::Clear()
+{
+    m_csrcCount = 0;
+    m_csrcList.clear();
     m_ssrc = 0;
     m_marker = 0;
     m_padding = 0;
@@ -95,7 +103,7 @@ void CRTPPacket::Reset()
     m_timestamp = 0;
     m_extensionLength = 0;
     m_extensionProfile = 0;
-    std::vector<std::uint8_t>().swap(m_extensionData);
-    std::vector<std::uint8_t>().swap(m_payload);
+    m_extensionData.clear();
+    m_payload.clear();
 }
 }

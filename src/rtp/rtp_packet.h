@@ -19,8 +19,9 @@ public:
     CRTPPacket(CRTPPacket&&) = default;
     CRTPPacket& operator=(CRTPPacket&&) = default;
 
-    // Resets the packet first; it holds the parsed packet only when this returns true. A
-    // packet needs at least one payload byte. May throw std::bad_alloc.
+    // Clears the packet first; it holds the parsed packet only when this returns true. A
+    // packet needs at least one payload byte. The buffers keep their capacity, so that a reused
+    // packet parses without allocating. May throw std::bad_alloc.
     bool Parse(std::span<const std::uint8_t> bytes);
     // Every field 0, no buffers.
     void Reset();
@@ -45,6 +46,9 @@ public:
     std::span<const std::uint8_t> GetPayload() const { return m_payload; }
 
 private:
+    // Every field 0; the buffers are emptied but kept.
+    void Clear();
+
     std::uint8_t m_csrcCount = 0;
     std::vector<std::uint8_t> m_csrcList;
     std::uint32_t m_ssrc = 0;

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/clock.h"
 #include "platform/thread_termination.h"
 #include "rtp/udp_client.h"
 #include "runtime/format_string.h"
@@ -27,6 +28,8 @@ bool CRTPReceiver::OpenReceiver(std::uint16_t port, std::uint32_t transportMode)
 {
     if (m_client)
         CloseReceiver();
+    // No reading thread runs now; the next one starts with nothing held.
+    m_holding = false;
     bool opened = false;
     if (transportMode == kTransportModeUdp)
     {
@@ -101,10 +104,12 @@ void CRTPReceiver::OnDatagram(IRTPClient* client, const platform::SocketAddressV
     entry->sender = sender;
     entry->datagramBytes = bytes.size();
     bool wasEmpty = false;
+    bool frameEnd = false;
     try
     {
         if (!entry->packet.Parse(bytes))
             return;
+        frameEnd = entry->packet.GetMarker();
         CRecursiveLockGuard guard(m_queueLock);
         if (!HasRoomForLocked(bytes.size()))
         {
@@ -121,10 +126,27 @@ void CRTPReceiver::OnDatagram(IRTPClient* client, const platform::SocketAddressV
         CountDrop();
         return;
     }
-    // The delivery thread waits only once it found the queue empty: one wake-up per burst. Set after
-    // the lock is released, so that the woken thread does not find it still held.
-    if (wasEmpty)
-        m_packetEvent.Set();
+    // The delivery thread waits only once it found the queue empty, so only then may it need waking;
+    // that waits for the end of the read (OnDatagramsEnd), after the lock is released.
+    if (wasEmpty && !m_holding)
+    {
+        m_holding = true;
+        m_frameEndHeld = false;
+        m_holdStart = platform::MonotonicMilliseconds();
+    }
+    m_frameEndHeld = m_frameEndHeld || (m_holding && frameEnd);
+}
+
+std::uint32_t CRTPReceiver::OnDatagramsEnd(IRTPClient* client)
+{
+    if (client != m_client.Get() || !m_holding)
+        return 0;
+    const std::uint64_t held = platform::MonotonicMilliseconds() - m_holdStart;
+    if (!m_frameEndHeld && m_pendingPackets.load(std::memory_order_relaxed) < kHoldPackets && held < kHoldMilliseconds)
+        return static_cast<std::uint32_t>(kHoldMilliseconds - held);
+    m_holding = false;
+    m_packetEvent.Set();
+    return 0;
 }
 
 std::unique_ptr<CRTPReceiver::Entry> CRTPReceiver::TakeSpare()

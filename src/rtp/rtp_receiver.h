@@ -46,9 +46,15 @@ public:
     void OnDatagram(IRTPClient* client, const platform::SocketAddressV4& sender,
                     std::span<const std::uint8_t> bytes) override;
     void OnIdle(IRTPClient* client) override;
+    std::uint32_t OnDatagramsEnd(IRTPClient* client) override;
     void OnClosed(IRTPClient* client) override;
 
     static constexpr std::uint32_t kTransportModeUdp = 0;
+    // Datagrams are held back from the delivery thread for at most this long (a frame interval at
+    // 25 fps), or until a frame's last packet or this many packets are queued: one wake-up per
+    // frame instead of one per read.
+    static constexpr std::uint32_t kHoldMilliseconds = 40;
+    static constexpr std::size_t kHoldPackets = 64;
     static constexpr std::uint32_t kDatagramBufferBytes = 1536;
     // A 1080p key frame (some 300 KB) arrives in one burst at line rate, faster than a busy machine
     // may read it: the socket holds it (as far as the OS allows; Linux's default cap gives ~416 KB).
@@ -102,6 +108,12 @@ private:
     std::size_t m_queuePacketLimit = kDefaultQueuePackets;
     std::size_t m_queueByteLimit = kDefaultQueueBytes;
     CEvent m_packetEvent{false};
+    // Queued datagrams the delivery thread, which may be waiting, has not been told of: it is woken
+    // when a frame is complete, when many are held, or after kHoldMilliseconds. Touched only by the
+    // reading thread.
+    bool m_holding = false;
+    bool m_frameEndHeld = false;
+    std::uint64_t m_holdStart = 0;
     std::atomic<std::uint64_t> m_droppedPackets{0};
 };
 }

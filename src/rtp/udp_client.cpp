@@ -25,7 +25,7 @@ constexpr std::uint32_t kFailedWaitPauseMilliseconds = 10;
 // A port that stays busy is read at most this often (a delay no viewer sees): its datagrams wait in the socket's buffer
 // and come in one batch, instead of waking the reading thread once each. A port whose datagrams come further apart is
 // read as each arrives.
-constexpr std::uint64_t kCoalesceMilliseconds = 10;
+constexpr std::uint64_t kCoalesceMilliseconds = 20;
 // Datagrams read per call: one wake-up and one read for a burst instead of one per datagram; fewer
 // when the datagrams are large, so that a port's buffers stay within some 64 KiB.
 constexpr std::size_t kBatchDatagrams = 32;
@@ -205,6 +205,13 @@ template <typename Call> void CUDPClient::CallUser(Call call)
     }
 }
 
+std::uint32_t CUDPClient::ReportDatagramsEnd()
+{
+    std::uint32_t recall = 0;
+    CallUser([&] { recall = m_user->OnDatagramsEnd(this); });
+    return recall;
+}
+
 void CUDPClient::ThreadFunction()
 {
     const platform::SocketHandle socket = m_socket.load();
@@ -213,24 +220,36 @@ void CUDPClient::ThreadFunction()
     DatagramBatch batch(std::min(m_bufferSize.load(), kMaximumBufferSize));
     bool drained = true;
     std::uint64_t lastRead = 0;
+    // The user holds datagrams back and wants to be asked again within this many milliseconds.
+    std::uint32_t recall = 0;
     while (!IsStopRequested())
     {
+        bool coalesced = false;
         if (drained && lastRead != 0)
         {
             const std::uint64_t since = platform::MonotonicMilliseconds() - lastRead;
-            if (since < kCoalesceMilliseconds &&
-                StopEvent().Wait(static_cast<std::uint32_t>(kCoalesceMilliseconds - since)))
-                break;
+            if (since < kCoalesceMilliseconds)
+            {
+                if (StopEvent().Wait(static_cast<std::uint32_t>(kCoalesceMilliseconds - since)))
+                    break;
+                coalesced = true;
+            }
         }
-        // A full batch means more are likely waiting: read on without asking the OS first.
-        const platform::WaitResult waited = drained
-                                                ? platform::WaitForSocketReadable(socket, SelectPeriodMilliseconds())
-                                                : platform::WaitResult::Signaled;
+        // A full batch, or a busy port after its pause, likely has datagrams waiting: read without
+        // asking the OS first (the read does not block; an empty one leads to the wait).
+        const std::uint32_t period = SelectPeriodMilliseconds();
+        const platform::WaitResult waited =
+            drained && !coalesced
+                ? platform::WaitForSocketReadable(socket, recall != 0 ? std::min(recall, period) : period)
+                : platform::WaitResult::Signaled;
         if (IsStopRequested())
             break;
         if (waited == platform::WaitResult::TimedOut)
         {
-            CallUser([this] { m_user->OnIdle(this); });
+            if (recall != 0)
+                recall = ReportDatagramsEnd();
+            else
+                CallUser([this] { m_user->OnIdle(this); });
             continue;
         }
         if (waited == platform::WaitResult::Failed)
@@ -272,6 +291,8 @@ void CUDPClient::ThreadFunction()
             const std::span<const std::uint8_t> datagram(slot.buffer.data(), slot.length);
             CallUser([&] { m_user->OnDatagram(this, slot.sender, datagram); });
         }
+        if (received > 0)
+            recall = ReportDatagramsEnd();
         if (wanted > batch.DatagramSize() && batch.DatagramSize() < kMaximumBufferSize)
             batch.Resize(std::min<std::size_t>(wanted, kMaximumBufferSize));
     }

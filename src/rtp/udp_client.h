@@ -50,6 +50,8 @@ private:
     static void DiscardPending(platform::SocketHandle socket);
     // Calls into the user never end the reading thread.
     template <typename Call> void CallUser(Call call);
+    // OnDatagramsEnd of the user: how soon it wants to be asked again (0: not at all).
+    std::uint32_t ReportDatagramsEnd();
 
     // Around opening, closing and sending; never taken by the reading thread, because
     // ClosePort holds it while it waits for that thread.

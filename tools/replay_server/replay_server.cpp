@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <netinet/ip.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
@@ -347,6 +348,11 @@ void ReplayServer::Accept()
             accept4(m_listen, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor < 0)
             return;
+        // A streaming camera sends each interleaved packet as it is due, as real servers do; with Nagle's
+        // algorithm the packets would wait for the client's acknowledgements instead, and over loopback
+        // the client's reads would pay for sending them.
+        const int noDelay = 1;
+        setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         auto connection = std::make_unique<Connection>();
         connection->descriptor = descriptor;
         connection->peer = peer;
