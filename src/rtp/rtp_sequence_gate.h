@@ -34,8 +34,8 @@ public:
     static constexpr std::uint32_t kMaximumTimestampAdvance = 900000;
     static constexpr std::uint32_t kMaximumTimestampRetreat = 45000;
     // So a forged packet with the camera's source and random numbers passes with a chance of
-    // 200/65536 × 945000/2^32, about 1 in 1.5 million, and then only disturbs the frame it lands
-    // in, as a lost packet would.
+    // 200/65536 × 945000/2^32, about 1 in 1.5 million. One that does costs what a loss would: the
+    // frame in progress, and the camera's packets numbered below it, up to 100 of them.
 
     enum class Verdict
     {
