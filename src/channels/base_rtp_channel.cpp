@@ -33,6 +33,29 @@ void CBaseRTPChannel::SetPortRange(std::uint16_t first, std::uint16_t last)
 void CBaseRTPChannel::OnInterleavedPacket(const CRTPPacket& packet)
 {
     m_packetEvent.Set();
+    PassThroughGate(packet);
+}
+
+// Only packets that follow on from the stream's position reach the depacketizer and the reports;
+// others wait on probation until the stream confirms them, and forged ones never do.
+void CBaseRTPChannel::PassThroughGate(const CRTPPacket& packet)
+{
+    switch (m_gate.Admit(packet))
+    {
+    case CRTPSequenceGate::Verdict::Hold:
+        return;
+    case CRTPSequenceGate::Verdict::PassAfterReleased:
+        for (const CRTPPacket& held : m_gate.TakeReleased())
+            AcceptPacket(held);
+        break;
+    case CRTPSequenceGate::Verdict::Pass:
+        break;
+    }
+    AcceptPacket(packet);
+}
+
+void CBaseRTPChannel::AcceptPacket(const CRTPPacket& packet)
+{
     m_rtcp.UpdateSequence(packet.GetSequenceNumber(), packet.GetSSRC());
     ProcessPacket(packet);
 }
@@ -52,9 +75,9 @@ void CBaseRTPChannel::OnPacket(const platform::SocketAddressV4& source, const CR
     // Datagrams of anyone but the camera never reach the depacketizer.
     if (source.address != m_deviceAddress)
         return;
+    // Any packet of the camera's address shows the port in use, forged or not.
     m_packetEvent.Set();
-    m_rtcp.UpdateSequence(packet.GetSequenceNumber(), packet.GetSSRC());
-    ProcessPacket(packet);
+    PassThroughGate(packet);
 }
 
 void CBaseRTPChannel::OnServerPorts(std::uint16_t, std::uint16_t rtcpPort)
@@ -84,9 +107,11 @@ void CBaseRTPChannel::ConvertTimeStamp(std::uint32_t rtpTimestamp, ipcapture::Sy
         platform::FileTimeToSystemTime(platform::FileTimeNow(), &time);
 }
 
+// No packet thread runs here: the previous stream's receiver and session are closed.
 bool CBaseRTPChannel::StartStreaming()
 {
     m_converter.Reset();
+    m_gate.Reset();
     if (m_rtpOverRtsp)
         return true;
     return OpenPorts();

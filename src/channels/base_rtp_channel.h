@@ -16,6 +16,7 @@
 #include "rtp/rtcp_handler.h"
 #include "rtp/rtp_receiver.h"
 #include "rtp/rtp_receiver_user.h"
+#include "rtp/rtp_sequence_gate.h"
 #include "runtime/event.h"
 #include "runtime/time_value.h"
 
@@ -73,6 +74,8 @@ protected:
     CRTCPHandler& Rtcp() { return m_rtcp; }
 
 private:
+    void PassThroughGate(const CRTPPacket& packet);
+    void AcceptPacket(const CRTPPacket& packet);
     bool OpenStream();
     bool OpenPorts();
     void SuperviseSignal();
@@ -83,6 +86,8 @@ private:
     // a name that did not resolve once, or moved, must not cost the channel's whole life.
     std::atomic<std::uint32_t> m_deviceAddress;
     CTimeStampConverter m_converter;
+    // Used from the packet path only, like the converter; reset at each start of the stream.
+    CRTPSequenceGate m_gate;
     CRTPReceiver m_receiver;
     CRTCPHandler m_rtcp;
     CManualEvent m_packetEvent;

@@ -18,16 +18,25 @@ constexpr std::uint64_t kQuarterSecond = 2500000;
 constexpr std::size_t kNominalFrames = 100;
 // A step above this (4 ms) gives a part of the lead back.
 constexpr std::uint64_t kCorrectionThreshold = 40000;
+// The longest forward step that is still the same stream: under a second at the nominal rate.
+// Anything longer is a camera that restarted, a wild packet or a clock jump.
+constexpr std::uint32_t kMaximumForwardTicks = static_cast<std::uint32_t>((kOneSecond - 1) / kUnitsPerTick);
+// The same backwards: a repeated or slightly earlier timestamp is a frame of the same stream.
+constexpr std::uint32_t kMaximumBackwardTicks = 90000;
+// How far frame times may run ahead of the clock, whatever the timestamps say.
+constexpr std::uint64_t kMaximumLead = kOneSecond;
 }
 
 CTimeStampConverter::CTimeStampConverter() : CTimeStampConverter([] { return platform::FileTimeNow(); }) {}
 
 CTimeStampConverter::CTimeStampConverter(Clock clock) : m_clock(std::move(clock)) {}
 
+// The last frame time handed out stays: a reopened stream must not deliver times before it.
 void CTimeStampConverter::Reset()
 {
     m_frameTime = 0;
     m_lastTimestamp = 0;
+    m_started = false;
     m_lead = 0;
     m_rtpDeltas.Clear();
     m_clockDeltas.Clear();
@@ -36,37 +45,53 @@ void CTimeStampConverter::Reset()
     m_clockMode = true;
 }
 
+// From the clock, but never back behind a frame time already handed out.
 void CTimeStampConverter::Restart(std::uint64_t now, std::uint32_t timestamp)
 {
-    m_frameTime = now;
-    m_lead = 0;
+    m_frameTime = m_previousFrameTime != 0 ? std::max(now, m_previousFrameTime + kOneMillisecond) : now;
+    m_lead = m_frameTime > now ? m_frameTime - now : 0;
     m_lastClock = now;
     m_lastTimestamp = timestamp;
+    m_started = true;
+    m_previousFrameTime = m_frameTime;
 }
 
 void CTimeStampConverter::Update(std::uint32_t timestamp)
 {
     const std::uint64_t now = m_clock();
-    if (now == 0 || m_frameTime == 0 || m_lastTimestamp == 0)
+    if (now == 0 || !m_started || m_frameTime == 0)
     {
         Restart(now, timestamp);
         return;
     }
+    // Steps are taken modulo 2^32: the timestamp wraps every 13 hours at 90 kHz.
+    const std::uint32_t step = timestamp - m_lastTimestamp;
     bool exact = false;
-    if (timestamp > m_lastTimestamp)
+    if (step != 0 && step <= kMaximumForwardTicks)
     {
-        if (!Advance(timestamp - m_lastTimestamp, now, exact))
-        {
-            Restart(now, timestamp);
-            return;
-        }
+        Advance(step, now, exact);
     }
-    else
+    else if (step == 0 || step >= 0u - kMaximumBackwardTicks)
     {
         // A repeated or earlier timestamp still moves on by a millisecond, never behind the clock.
         m_frameTime = std::max(m_frameTime + kOneMillisecond, now);
         exact = true;
     }
+    else
+    {
+        // A jump either way: the timestamps say nothing about the time that passed.
+        Restart(now, timestamp);
+        return;
+    }
+
+    if (m_frameTime > now + kMaximumLead)
+    {
+        // Further ahead than any camera's pacing explains: held at the bound and worked off as a lead.
+        m_frameTime = now + kMaximumLead;
+        exact = true;
+    }
+    // Strictly increasing, also when a measured step rounds to nothing or the bound holds it back.
+    m_frameTime = std::max(m_frameTime, m_previousFrameTime + kOneMillisecond);
 
     if (m_frameTime > now)
     {
@@ -75,13 +100,14 @@ void CTimeStampConverter::Update(std::uint32_t timestamp)
             m_lead = ahead;
         m_lastClock = now;
         m_lastTimestamp = timestamp;
+        m_previousFrameTime = m_frameTime;
         return;
     }
     // Fallen behind the clock: start again from it.
     Restart(now, timestamp);
 }
 
-bool CTimeStampConverter::Advance(std::uint32_t delta, std::uint64_t now, bool& exact)
+void CTimeStampConverter::Advance(std::uint32_t delta, std::uint64_t now, bool& exact)
 {
     m_rtpDeltas.Add(delta);
     if (now >= m_lastClock)
@@ -89,13 +115,9 @@ bool CTimeStampConverter::Advance(std::uint32_t delta, std::uint64_t now, bool& 
 
     if (m_rtpDeltas.Count() <= kNominalFrames)
     {
-        // The 32-bit product, as the nominal pacing always computed it.
-        const std::uint32_t step = delta * kUnitsPerTick;
-        if (step >= kOneSecond)
-            return false; // a jump of a second or more: the stream restarted
-        m_frameTime += step;
+        m_frameTime += std::uint64_t{delta} * kUnitsPerTick;
         exact = m_rtpDeltas.Count() == kNominalFrames;
-        return true;
+        return;
     }
 
     const double rtpMean = m_rtpDeltas.Mean();
@@ -108,12 +130,11 @@ bool CTimeStampConverter::Advance(std::uint32_t delta, std::uint64_t now, bool& 
         step -= correction;
     }
     m_frameTime += step;
-    return true;
 }
 
 bool CTimeStampConverter::GetFrameTime(ipcapture::SystemTime* time) const
 {
-    if (m_frameTime == 0 || m_lastTimestamp == 0)
+    if (!m_started || m_frameTime == 0)
         return false;
     return platform::FileTimeToSystemTime(m_frameTime, time);
 }

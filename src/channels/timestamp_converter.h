@@ -13,7 +13,10 @@ namespace kestrav
 // Frame times run on the camera's clock, paced by the RTP timestamps and tied to the local
 // clock: at first each RTP tick counts as 111 × 100 ns; after 100 frames the step follows the
 // measured ratio of clock time to RTP time, and a lead over the local clock is worked off in
-// bounded corrections, so that frame times neither run away nor jump back.
+// bounded corrections, so that frame times neither run away nor jump back. Whatever the
+// timestamps do (a camera restart, a clock jump, a wild packet), frame times rise by at least a
+// millisecond per frame and stay between the clock and a second ahead of it: a step of a second
+// or more either way restarts the conversion from the clock.
 class CTimeStampConverter
 {
 public:
@@ -38,18 +41,21 @@ public:
 
 private:
     void Restart(std::uint64_t now, std::uint32_t timestamp);
-    // Advances the frame time for a forward step of `delta` ticks; false when the step is
-    // implausible and the conversion must restart.
-    bool Advance(std::uint32_t delta, std::uint64_t now, bool& exact);
+    // Advances the frame time for a plausible forward step of `delta` ticks.
+    void Advance(std::uint32_t delta, std::uint64_t now, bool& exact);
 
     Clock m_clock;
     std::uint64_t m_frameTime = 0;
     std::uint32_t m_lastTimestamp = 0;
+    // A timestamp of 0 is a timestamp like any other.
+    bool m_started = false;
     std::uint64_t m_lead = 0;
     TStatisticsHelper<unsigned int> m_rtpDeltas;
     TStatisticsHelper<unsigned int> m_clockDeltas;
     std::uint64_t m_lastClock = 0;
     bool m_clockMode = true;
     std::uint64_t m_fixedIncrement = 0;
+    // The last frame time given out, kept across Reset: no frame time is ever earlier.
+    std::uint64_t m_previousFrameTime = 0;
 };
 }

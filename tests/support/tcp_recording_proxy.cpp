@@ -12,6 +12,8 @@ namespace kestrav::testing
 {
 namespace
 {
+constexpr std::size_t kServerBytesKept = 65536;
+
 sockaddr_in Loopback(std::uint16_t port)
 {
     sockaddr_in address{};
@@ -57,10 +59,12 @@ void TcpRecordingProxy::Forward(int client, int upstream)
             const ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);
             if (got <= 0)
                 return;
-            if (i == 0)
             {
                 std::lock_guard lock(m_mutex);
-                m_clientBytes.append(buffer, static_cast<std::size_t>(got));
+                if (i == 0)
+                    m_clientBytes.append(buffer, static_cast<std::size_t>(got));
+                else if (m_serverBytes.size() < kServerBytesKept)
+                    m_serverBytes.append(buffer, static_cast<std::size_t>(got));
             }
             const int to = i == 0 ? upstream : client;
             for (ssize_t sent = 0; sent < got;)
@@ -78,6 +82,12 @@ std::string TcpRecordingProxy::ClientBytes() const
 {
     std::lock_guard lock(m_mutex);
     return m_clientBytes;
+}
+
+std::string TcpRecordingProxy::ServerBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_serverBytes;
 }
 
 std::vector<std::string> TcpRecordingProxy::Requests() const

@@ -22,6 +22,8 @@ public:
 
     // Everything the clients sent so far.
     std::string ClientBytes() const;
+    // What the server answered, its first 64 KiB (an interleaved stream is not kept).
+    std::string ServerBytes() const;
     // The client's requests, split at their blank lines (RTSP requests here carry no body).
     std::vector<std::string> Requests() const;
     // Waits until a request starting with `method` has been sent, at most `timeoutMs`.
@@ -36,5 +38,6 @@ private:
     std::uint16_t m_upstreamPort;
     mutable std::mutex m_mutex;
     std::string m_clientBytes;
+    std::string m_serverBytes;
 };
 }

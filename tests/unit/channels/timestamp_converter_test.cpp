@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "channels/timestamp_converter.h"
 
 namespace kestrav
@@ -37,10 +41,23 @@ TEST_F(TimeStampConversion, AJumpOfASecondEarlyOnRestartsAtTheClock)
     converter.Update(1000 + 90090); // 9999990 units: still a step
     EXPECT_EQ(converter.GetFrameTime(), kStart + 9999990);
 
-    clock += 5 * kMs;
+    clock += 1005 * kMs;
     converter.Update(1000 + 90090 + 90091); // 10000101 units: a restart
     EXPECT_EQ(converter.GetFrameTime(), clock);
     EXPECT_EQ(converter.GetLead(), 0u);
+}
+
+TEST_F(TimeStampConversion, ARestartNeverGoesBackBehindTheLastFrameTime)
+{
+    converter.Update(1000);
+    converter.Update(1000 + 90090); // a second ahead of the clock
+    clock += 5 * kMs;
+    converter.Update(1000 + 90090 + 90091);
+    EXPECT_EQ(converter.GetFrameTime(), kStart + 9999990 + kMs);
+
+    converter.Reset(); // a reopened stream, too
+    converter.Update(77);
+    EXPECT_EQ(converter.GetFrameTime(), kStart + 9999990 + 2 * kMs);
 }
 
 TEST_F(TimeStampConversion, ARepeatedTimestampStillMovesOnByAMillisecond)
@@ -113,6 +130,68 @@ TEST_F(TimeStampConversion, WorksOffALeadInBoundedSteps)
     }
     EXPECT_LT(converter.GetLead(), lead);
 }
+
+// Whatever the timestamps do, frame times rise by at least a millisecond per frame, stay between
+// the clock and a second ahead of it, and afterwards follow the clock again (neither frozen nor
+// racing ahead).
+struct TimestampCase
+{
+    const char* name;
+    // Local time between two frames, while the camera stamps 3000 ticks (33.3 ms) per frame.
+    std::uint64_t clockStep;
+    std::uint32_t firstTimestamp;
+    // What the camera's timestamp of frame n is off by.
+    std::function<std::uint32_t(int)> offset;
+};
+
+void PrintTo(const TimestampCase& run, std::ostream* out)
+{
+    *out << run.name;
+}
+
+class WildTimestamps : public TimeStampConversion, public ::testing::WithParamInterface<TimestampCase>
+{
+};
+
+TEST_P(WildTimestamps, KeepFrameTimesMonotonicAndNearTheClock)
+{
+    constexpr int kFrames = 600;
+    const TimestampCase& run = GetParam();
+    std::uint64_t previous = 0;
+    std::vector<std::uint64_t> times;
+    for (int frame = 0; frame < kFrames; ++frame)
+    {
+        clock += run.clockStep;
+        converter.Update(run.firstTimestamp + 3000u * static_cast<std::uint32_t>(frame) + run.offset(frame));
+        const std::uint64_t time = converter.GetFrameTime();
+        ASSERT_GE(time, previous + kMs) << "frame " << frame;
+        ASSERT_GE(time, clock) << "frame " << frame;
+        ASSERT_LE(time, clock + 1000 * kMs) << "frame " << frame;
+        previous = time;
+        times.push_back(time);
+    }
+    const double lastSteps = static_cast<double>(times.back() - times[kFrames - 101]) / 100.0;
+    EXPECT_NEAR(lastSteps, static_cast<double>(run.clockStep), 0.05 * static_cast<double>(run.clockStep));
+}
+
+constexpr std::uint64_t kFrameStep = 333333;
+constexpr std::uint32_t kTenMinutes = 54000000;
+
+INSTANTIATE_TEST_SUITE_P(
+    Jumps, WildTimestamps,
+    ::testing::Values(
+        TimestampCase{"ForwardJump", kFrameStep, 1, [](int n) { return n >= 150 ? kTenMinutes : 0u; }},
+        TimestampCase{"BackwardJump", kFrameStep, 1, [](int n) { return n >= 150 ? 0u - kTenMinutes : 0u; }},
+        TimestampCase{"JumpWhilePacedNominally", kFrameStep, 1, [](int n) { return n >= 50 ? kTenMinutes : 0u; }},
+        TimestampCase{"SingleWildPacket", kFrameStep, 1, [](int n) { return n == 150 ? 0x40000000u : 0u; }},
+        TimestampCase{"SingleWildPacketBack", kFrameStep, 0x80000000u,
+                      [](int n) { return n == 150 ? 0xC0000000u : 0u; }},
+        TimestampCase{"SingleWildPacketWhilePacedNominally", kFrameStep, 1,
+                      [](int n) { return n == 50 ? 0x7FFFFFFFu : 0u; }},
+        TimestampCase{"TimestampWrapsAround", kFrameStep, 0xFFFF0000u, [](int) { return 0u; }},
+        TimestampCase{"CameraClockFivePercentFast", kFrameStep * 100 / 105, 1, [](int) { return 0u; }},
+        TimestampCase{"CameraClockFivePercentSlow", kFrameStep * 105 / 100, 1, [](int) { return 0u; }}),
+    [](const ::testing::TestParamInfo<TimestampCase>& info) { return std::string(info.param.name); });
 
 TEST(StatisticsHelper, KeepsTheLastThousandValues)
 {

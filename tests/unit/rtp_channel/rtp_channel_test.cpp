@@ -14,6 +14,7 @@
 
 #include "channels/base_rtp_channel.h"
 #include "core/media_frame.h"
+#include "platform/clock.h"
 #include "rtp/rtp_packet.h"
 #include "short_timeout_driver.h"
 #include "support/host_fixture.h"
@@ -264,6 +265,45 @@ TEST_F(RtpChannel, ReopensAtHalfTheSignalTimeOutAndReportsTheLossAtTheWhole)
         [](const hostkit::DebugRecord& r) { return r.text.find("is online") != std::string::npos; }, 1s));
     camera.Stop();
     channel->Stop();
+}
+
+// The sender stamps 40 ms of RTP time every 10 ms. A fresh conversion paces the first frames at the
+// nominal 40 ms; one that kept the pacing measured on the previous stream would step by about 10.
+TEST_F(RtpChannel, AReopenedStreamStartsItsTimeConversionAfresh)
+{
+    Open(100, 2000);
+    ASSERT_TRUE(channel->Start(Params()));
+    ASSERT_TRUE(WaitForPort());
+    RtpSender camera;
+    std::atomic<bool> sending{true};
+    camera.StartStream([&]
+                       { return sending && channel->GetRtcpPort() != 0 ? channel->GetRtpPort() : std::uint16_t{0}; });
+    ASSERT_TRUE(kit.Sink().WaitForFrames(150, 10s)) << "the pace is measured after 100 frames";
+    const int opened = channel->streamsOpened;
+    sending = false;
+    for (int i = 0; i < 500 && channel->streamsOpened == opened; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_GT(channel->streamsOpened, opened);
+    ASSERT_TRUE(WaitForPort());
+    kit.Sink().Clear();
+    sending = true;
+    ASSERT_TRUE(kit.Sink().WaitForFrames(12, 5s));
+    camera.Stop();
+    channel->Stop();
+
+    const auto frames = kit.Sink().Frames();
+    std::vector<std::int64_t> steps;
+    for (std::size_t i = 1; i < 12; ++i)
+    {
+        std::uint64_t before = 0;
+        std::uint64_t after = 0;
+        ASSERT_TRUE(frames[i - 1].timestamp && frames[i].timestamp);
+        ASSERT_TRUE(platform::SystemTimeToFileTime(*frames[i - 1].timestamp, &before));
+        ASSERT_TRUE(platform::SystemTimeToFileTime(*frames[i].timestamp, &after));
+        steps.push_back((static_cast<std::int64_t>(after) - static_cast<std::int64_t>(before)) / 10000);
+    }
+    for (const std::int64_t step : steps)
+        EXPECT_TRUE(step == 39 || step == 40) << "milliseconds between frames: " << ::testing::PrintToString(steps);
 }
 
 TEST_F(RtpChannel, OpensNoPortWhenTheStreamComesOverRtsp)
