@@ -199,7 +199,8 @@ TEST_F(LiveVideo, PauseAndResumeGoToTheCameraWithoutASignalLoss)
 }
 
 // A camera that refuses the stream configuration gets it asked again every second, and the stream
-// starts once the camera takes it.
+// starts once the camera takes it. The operator reads one line for the two refusals, with the
+// camera's answer, and one when the stream works again.
 TEST_F(LiveVideo, RefusedStreamConfigurationIsRetriedUntilTheCameraTakesIt)
 {
     StartCifCamera();
@@ -214,7 +215,43 @@ TEST_F(LiveVideo, RefusedStreamConfigurationIsRetriedUntilTheCameraTakesIt)
     for (const testing::CamsimRequest& request : camera->Requests())
         refused += request.path == "/setstreaming" && request.status == 500 ? 1 : 0;
     EXPECT_EQ(refused, 2u);
-    EXPECT_EQ(RequestsTo("/setstreaming").size(), 1u) << "configured once more, then streamed";
+    const std::vector<std::string> taken = RequestsTo("/setstreaming");
+    ASSERT_EQ(taken.size(), 1u) << "configured once more, then streamed";
+
+    const std::vector<hostkit::DebugRecord> warnings = WarningsAndErrors();
+    ASSERT_EQ(warnings.size(), 1u) << LogText();
+    EXPECT_EQ(warnings[0].text, "kestrav::CCommonChannel::PrepareStreaming: Camera 127.0.0.1 did not take the stream "
+                                "configuration \"" +
+                                    taken[0] + "\": HTTP status 500");
+    EXPECT_EQ(kit.Debug().CountContaining("kestrav::CBaseRTPChannel::CaptureThread: The stream of camera 127.0.0.1 "
+                                          "works again after 2 failed attempts"),
+              1u)
+        << LogText();
+}
+
+// A camera that sits on the stream configuration costs one request time-out, and the line says so.
+TEST_F(LiveVideo, StalledStreamConfigurationIsReportedWithItsTimeOut)
+{
+    StartCifCamera();
+    ASSERT_TRUE(camera->Control("/camsim/misbehave?path=/setstreaming&action=stall-before-headers&seconds=5&times=1"));
+    RequestStream(3, 352, 240, 25, 50);
+    ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(2000, 20000);
+    ASSERT_NE(video, nullptr);
+
+    ASSERT_TRUE(video->StartChannel(0, &kit.Sink(), &kit.Channel()));
+    ASSERT_TRUE(kit.Sink().WaitForFrames(5, 30s)) << LogText();
+    video->StopChannel(0);
+
+    const std::vector<hostkit::DebugRecord> warnings = WarningsAndErrors();
+    ASSERT_EQ(warnings.size(), 1u) << LogText();
+    EXPECT_EQ(warnings[0].text.rfind("kestrav::CCommonChannel::PrepareStreaming: Camera 127.0.0.1 did not take the "
+                                     "stream configuration \"/setstreaming?profilename=H264CIF&",
+                                     0),
+              0u)
+        << warnings[0].text;
+    EXPECT_TRUE(warnings[0].text.ends_with("\": no answer within 2000 ms")) << warnings[0].text;
+    EXPECT_EQ(kit.Debug().CountContaining("The stream of camera 127.0.0.1 works again after 1 failed attempt"), 1u)
+        << LogText();
 }
 
 // Stopping a channel whose camera sits on the configuration request must not wait for the
