@@ -153,8 +153,9 @@ void CBaseRTSPChannel::ReportLostStream(const StreamEnd& end)
     }
     if (failure->status != 0)
         ReportStreamFailure(FormatString("rtsp-%s-%u", method, failure->status), kMethod,
-                            FormatString("%s refused the RTSP %s of \"%s\": status %u", device.c_str(), method,
-                                         m_streamPath.c_str(), failure->status));
+                            FormatString("%s refused the RTSP %s of \"%s\": status %u%s", device.c_str(), method,
+                                         m_streamPath.c_str(), failure->status,
+                                         failure->status == 401 ? ", the credentials were not accepted" : ""));
     else if (failure->elapsedMs + 100 >= receiveTimeoutMs)
         ReportStreamFailure(FormatString("rtsp-%s-timeout", method), kMethod,
                             FormatString("%s did not answer the RTSP %s of \"%s\" within %u ms", device.c_str(), method,

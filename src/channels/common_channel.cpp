@@ -104,7 +104,8 @@ void CCommonChannel::ReportConfigurationFailure()
     if (m_lastRequest.status != 0)
     {
         kind = FormatString("config-status-%u", m_lastRequest.status);
-        answer = FormatString("HTTP status %u", m_lastRequest.status);
+        answer = FormatString("HTTP status %u%s", m_lastRequest.status,
+                              m_lastRequest.status == 401 ? ", the credentials were not accepted" : "");
     }
     else
     {

@@ -403,7 +403,7 @@ bool CBaseRTSPClient::SendAndCheck(RtspRequestType type)
         if (succeeded)
             m_lastFailure.reset();
         else
-            m_lastFailure = Failure{type, exchanged ? status : 0, elapsed, false};
+            m_lastFailure = Failure{type, status, elapsed, false};
     }
     return succeeded;
 }

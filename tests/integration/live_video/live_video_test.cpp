@@ -2,6 +2,7 @@
 // streams from the simulated camera (its CGI and its GStreamer RTSP server) to the kit's frame
 // sink, and FFmpeg judges what arrived.
 #include "live_video_fixture.h"
+#include "scripted_rtsp_server.h"
 
 namespace kestrav
 {
@@ -226,6 +227,67 @@ TEST_F(LiveVideo, RefusedStreamConfigurationIsRetriedUntilTheCameraTakesIt)
     EXPECT_EQ(kit.Debug().CountContaining("kestrav::CBaseRTPChannel::CaptureThread: The stream of camera 127.0.0.1 "
                                           "works again after 2 failed attempts"),
               1u)
+        << LogText();
+}
+
+// What went wrong with the stream configuration is told in the camera's terms: a broken answer
+// points at the camera, not at the network.
+TEST_F(LiveVideo, BrokenConfigurationAnswersAreToldForWhatTheyAre)
+{
+    struct Case
+    {
+        const char* rule;
+        const char* told;
+    };
+    const Case cases[] = {
+        {"action=garbage&times=2", "\": the answer was not HTTP"},
+        // Three: the HTTP stack tries a dropped reused connection once more on a fresh one.
+        {"action=drop&times=3", "\": the connection was closed without an answer"},
+    };
+    StartCifCamera();
+    RequestStream(3, 352, 240, 25, 50);
+    ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(2000, 20000);
+    ASSERT_NE(video, nullptr);
+    for (const Case& test : cases)
+    {
+        ASSERT_TRUE(camera->Control(std::string("/camsim/misbehave?path=/setstreaming&") + test.rule));
+        kit.Debug().Clear();
+        kit.Sink().Clear();
+        ASSERT_TRUE(video->StartChannel(0, &kit.Sink(), &kit.Channel()));
+        ASSERT_TRUE(kit.Sink().WaitForFrames(3, 20s)) << test.rule << "\n" << LogText();
+        video->StopChannel(0);
+        const std::vector<hostkit::DebugRecord> warnings = WarningsAndErrors();
+        ASSERT_EQ(warnings.size(), 1u) << test.rule << "\n" << LogText();
+        EXPECT_TRUE(warnings[0].text.ends_with(test.told)) << warnings[0].text;
+        EXPECT_EQ(kit.Debug().CountContaining("The stream of camera 127.0.0.1 works again after "), 1u) << LogText();
+    }
+}
+
+// A camera whose RTSP server refuses the stream is asked again at every reopen; its refusal is
+// told once, with the status it answered.
+TEST_F(LiveVideo, RefusedRtspStreamIsReportedOnceWithTheCamerasStatus)
+{
+    StartCifCamera();
+    testing::ScriptedRtspServer rtsp(
+        [](const std::string& request, int)
+        { return "RTSP/1.0 404 Not Found\r\n" + testing::ScriptedRtspServer::CSeqOf(request) + "\r\n\r\n"; });
+    kit.Params().SetExtraParam(4, std::to_string(rtsp.Port()));
+    RequestStream(3, 352, 240, 25, 50);
+    ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(1000, 2000);
+    ASSERT_NE(video, nullptr);
+
+    ASSERT_TRUE(video->StartChannel(0, &kit.Sink(), &kit.Channel()));
+    ASSERT_TRUE(rtsp.WaitForRequests(3, 20000)) << LogText();
+    video->StopChannel(0);
+
+    std::vector<std::string> warnings;
+    for (const hostkit::DebugRecord& record : kit.Debug().Records())
+    {
+        if (record.level == kLogWarning)
+            warnings.push_back(record.text);
+    }
+    EXPECT_EQ(warnings, std::vector<std::string>{"kestrav::CBaseRTSPChannel::ReportLostStream: Camera 127.0.0.1 "
+                                                 "refused the RTSP DESCRIBE of \"rtsph264cif\": status 404"})
         << LogText();
 }
 
