@@ -131,7 +131,9 @@ void CBaseRTSPChannel::ReportLostStream(const StreamEnd& end)
     const std::optional<CBaseRTSPClient::Failure> failure = m_session.GetLastFailure();
     if (!failure)
     {
-        ReportSilence(end, ", while its RTSP session answers");
+        // Over UDP a session that answers while no packet comes points at the network between;
+        // inside the RTSP connection the two cannot part.
+        ReportSilence(end, end.overRtsp ? "" : ", while its RTSP session answers");
         return;
     }
     constexpr const char* kMethod = "kestrav::CBaseRTSPChannel::ReportLostStream";
