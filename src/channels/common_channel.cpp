@@ -116,7 +116,7 @@ void CCommonChannel::ReportConfigurationFailure()
             answer = FormatString("no answer within %u ms", GetDriver()->GetDeviceInfo()->requestTimeoutMs);
             break;
         case platform::kHttpErrorCannotConnect:
-            answer = "the connection was refused";
+            answer = "the connection was refused, or the camera cannot be reached";
             break;
         case platform::kHttpErrorConnectionError:
             answer = "the connection was closed without an answer";
