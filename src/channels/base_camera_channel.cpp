@@ -51,6 +51,9 @@ bool CBaseCameraChannel::Start(const ChannelStartParams& params)
 
 void CBaseCameraChannel::Stop()
 {
+    // First, so that a frame still on its way does not announce the camera online after the
+    // offline line.
+    m_stopEvent.Set();
     SetState(kChannelStopped);
     SetCameraState(false);
     StopThread();
@@ -160,6 +163,11 @@ std::string CBaseCameraChannel::DeviceText() const
     if (m_driver->GetChannelCount() > 1)
         return FormatString("Video-server %s (channel %u)", address.c_str(), m_channel);
     return FormatString("Camera %s", address.c_str());
+}
+
+std::string CBaseCameraChannel::DeviceTextInSentence() const
+{
+    return LowerFirst(DeviceText());
 }
 
 std::string CBaseCameraChannel::StreamSuffix() const

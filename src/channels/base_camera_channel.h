@@ -58,6 +58,8 @@ protected:
     CTime& LastFrameTime() { return m_lastFrameTime; }
     // "Camera 192.0.2.7" or "Video-server 192.0.2.7 (channel 2)".
     std::string DeviceText() const;
+    // The same inside a sentence: "camera 192.0.2.7" or "video-server 192.0.2.7 (channel 2)".
+    std::string DeviceTextInSentence() const;
     // " (Live)", " (Remote)" or nothing.
     std::string StreamSuffix() const;
     void StopThread();

@@ -1,12 +1,14 @@
 #include "channels/base_rtp_channel.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "core/configuration.h"
 #include "core/driver_services.h"
 #include "platform/clock.h"
 #include "rtp/rtp_packet.h"
 #include "rtsp/rtsp_session_params.h"
+#include "runtime/format_string.h"
 #include "text/text_utils.h"
 
 namespace kestrav
@@ -91,7 +93,8 @@ bool CBaseRTPChannel::OnFrame(ipcapture::IIPMediaBuffer* frame)
     if (!SendFrameCallback(frame))
         return false;
     LastFrameTime().Update();
-    SetCameraState(true);
+    if (!StopEvent().Wait(0))
+        SetCameraState(true);
     return true;
 }
 
@@ -155,23 +158,50 @@ bool CBaseRTPChannel::IsSignalAlive()
 bool CBaseRTPChannel::OpenStream()
 {
     SetState(kChannelStopped);
+    // What the last stream showed is gone once it is closed.
+    std::optional<StreamEnd> lost;
+    if (m_streamOpen)
+    {
+        lost =
+            StreamEnd{m_rtcp.CameraSaidBye(),
+                      m_gotFrames,
+                      m_packetEvent.Wait(0),
+                      static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                          {LastFrameTime().ElapsedMilliseconds(), m_streamOpenedAt.ElapsedMilliseconds(), UINT32_MAX})),
+                      GetRtpPort(),
+                      m_rtpOverRtsp};
+        m_streamOpen = false;
+    }
     StopStreaming();
+    if (lost && !StopEvent().Wait(0))
+        ReportLostStream(*lost);
     const DEVICE_INFO& device = *GetDriver()->GetDeviceInfo();
     m_deviceAddress = ResolveIPv4(device.address);
     CConfiguration configuration(device, GetDriver()->GetDriverName(), GetDriver()->GetHostDirectory());
     m_rtpOverRtsp = configuration.ReadRTPMode(GetChannelNumber()) == kTransportInterleaved;
     m_frameEvent.Reset();
-    if (PrepareStreaming())
-        return StartStreaming();
-    SetState(kChannelStopped);
-    StopStreaming();
-    return false;
+    // The ports reset it again while they are probed; over RTSP nothing else would.
+    m_packetEvent.Reset();
+    if (!PrepareStreaming())
+    {
+        SetState(kChannelStopped);
+        StopStreaming();
+        return false;
+    }
+    if (!StartStreaming())
+        return false;
+    m_streamOpen = true;
+    m_gotFrames = false;
+    m_streamOpenedAt.Update();
+    return true;
 }
 
 unsigned CBaseRTPChannel::CaptureThread()
 {
     const DEVICE_INFO& device = *GetDriver()->GetDeviceInfo();
     LastFrameTime().Update();
+    m_failures.Reset();
+    m_streamOpen = false;
     const std::uint32_t firstFrameWait = std::max(device.signalTimeoutMs / 2, device.requestTimeoutMs);
     CEvent* const firstFrame[] = {&StopEvent(), &m_frameEvent};
     for (;;)
@@ -196,13 +226,18 @@ unsigned CBaseRTPChannel::CaptureThread()
             if (fired < 0)
                 wait = 10;
             else if (fired == 1)
+            {
                 SetState(kChannelReceiving);
+                OnStreamWorks();
+            }
         }
         CEvent* const wakes[] = {&StopEvent(), &m_reopenEvent};
         if (WaitForAnyEvent(wakes, 2, wait) == 0)
             break;
         if (!IsSignalAlive())
             SuperviseSignal();
+        else if (GetState() == kChannelReceiving)
+            m_packetEvent.Reset(); // so that a loss shows whether packets still came at its end
     }
     SetState(kChannelStopped);
     StopStreaming();
@@ -220,5 +255,60 @@ void CBaseRTPChannel::SuperviseSignal()
         return;
     ReportSignalLost();
     SetCameraState(false);
+}
+
+void CBaseRTPChannel::ReportStreamFailure(std::string_view kind, const char* method, const std::string& text)
+{
+    if (m_failures.Fail(kind))
+        GetDriver()->SendDebugMessage(kLogWarning, "%s: %s", method, text.c_str());
+}
+
+void CBaseRTPChannel::OnStreamWorks()
+{
+    m_gotFrames = true;
+    const std::uint32_t failed = m_failures.Recover();
+    if (failed == 0)
+        return;
+    GetDriver()->SendDebugMessage(kLogInformation, "%s: The stream of %s%s works again after %u failed attempt%s",
+                                  "kestrav::CBaseRTPChannel::CaptureThread", DeviceTextInSentence().c_str(),
+                                  StreamSuffix().c_str(), failed, failed == 1 ? "" : "s");
+}
+
+void CBaseRTPChannel::ReportLostStream(const StreamEnd& end)
+{
+    ReportSilence(end, {});
+}
+
+// Packets that stop tell of the network or a camera that stopped sending; packets without
+// frames tell of a camera that sends what cannot be put together.
+void CBaseRTPChannel::ReportSilence(const StreamEnd& end, std::string_view sessionNote)
+{
+    constexpr const char* kMethod = "kestrav::CBaseRTPChannel::ReportLostStream";
+    const std::string device = DeviceTextInSentence() + StreamSuffix();
+    if (end.cameraSaidBye)
+    {
+        ReportStreamFailure("bye", kMethod,
+                            FormatString("The stream of %s was ended by the camera with an RTCP BYE", device.c_str()));
+        return;
+    }
+    const std::string path =
+        end.overRtsp ? std::string("over the RTSP connection") : FormatString("to UDP port %u", unsigned{end.rtpPort});
+    const std::string note(sessionNote);
+    if (!end.packetsCame)
+    {
+        ReportStreamFailure("no-packets", kMethod,
+                            end.gotFrames
+                                ? FormatString("The video of %s %s stopped %u ms ago and no RTP packet comes any "
+                                               "more%s; the stream is opened again",
+                                               device.c_str(), path.c_str(), end.silenceMs, note.c_str())
+                                : FormatString("No RTP packet came from %s %s within %u ms%s; the stream is opened "
+                                               "again",
+                                               device.c_str(), path.c_str(), end.silenceMs, note.c_str()));
+        return;
+    }
+    ReportStreamFailure("no-frames", kMethod,
+                        FormatString("RTP packets come from %s %s but no whole frame for %u ms%s; the stream is "
+                                     "opened again",
+                                     device.c_str(), path.c_str(), end.silenceMs, note.c_str()));
 }
 }

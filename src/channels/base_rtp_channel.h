@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "channels/base_camera_channel.h"
+#include "channels/failure_run.h"
 #include "channels/timestamp_converter.h"
 #include "media/media_parser_client.h"
 #include "rtp/rtcp_handler.h"
@@ -73,12 +75,33 @@ protected:
 
     CRTCPHandler& Rtcp() { return m_rtcp; }
 
+    // What the RTP side saw of a stream that was opened and gave no video, or stopped giving it;
+    // taken before the stream is closed for the next attempt.
+    struct StreamEnd
+    {
+        bool cameraSaidBye = false;
+        bool gotFrames = false;
+        // In the last pass of the capture loop (about a second), or since the open.
+        bool packetsCame = false;
+        std::uint32_t silenceMs = 0;
+        std::uint16_t rtpPort = 0;
+        bool overRtsp = false;
+    };
+    // One failed attempt to get the stream going; the first failure of each kind in a run of
+    // them is logged as a warning "<method>: <text>". Capture thread only.
+    void ReportStreamFailure(std::string_view kind, const char* method, const std::string& text);
+    // Why a stream opened before is opened again; by default what the RTP side saw. Capture thread.
+    virtual void ReportLostStream(const StreamEnd& end);
+    // `sessionNote` follows the time, e.g. ", while its RTSP session answers".
+    void ReportSilence(const StreamEnd& end, std::string_view sessionNote);
+
 private:
     void PassThroughGate(const CRTPPacket& packet);
     void AcceptPacket(const CRTPPacket& packet);
     bool OpenStream();
     bool OpenPorts();
     void SuperviseSignal();
+    void OnStreamWorks();
 
     std::uint32_t m_keepAlivePeriodMs = kKeepAlivePeriodMs;
     CTime m_keepAliveTimer;
@@ -98,5 +121,11 @@ private:
     std::uint16_t m_firstPort = kFirstRtpPort;
     std::uint16_t m_lastPort = kLastRtpPort;
     std::uint32_t m_strayTrafficWaitMs = kStrayTrafficWaitMs;
+    // The capture thread's own: the failed attempts since the stream last worked, and the attempt
+    // under way.
+    CFailureRun m_failures;
+    bool m_streamOpen = false;
+    bool m_gotFrames = false;
+    CTime m_streamOpenedAt;
 };
 }

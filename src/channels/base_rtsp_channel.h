@@ -3,6 +3,9 @@
 // a session whose last request failed counts as a lost signal.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "channels/base_rtp_channel.h"
 #include "rtsp/rtsp_client.h"
 
@@ -27,6 +30,8 @@ protected:
     void WakeCaptureThread() override;
     // The codec channel sets the RTSP port and the stream path.
     virtual void FillSessionParams(RTSPSessionParams& params) = 0;
+    // A session that failed says how; otherwise the RTP side's view.
+    void ReportLostStream(const StreamEnd& end) override;
 
     // Every destructor down the hierarchy calls this first: the capture, session and receiver
     // threads use members and overrides of the class being destroyed.
@@ -35,6 +40,10 @@ protected:
     CBaseRTSPClient& Session() { return m_session; }
 
 private:
+    void ReportSessionStartFailure(const RTSPSessionParams& params, std::uint64_t elapsedMs);
+
     CBaseRTSPClient m_session;
+    // The stream the last session asked for, for the log.
+    std::string m_streamPath;
 };
 }

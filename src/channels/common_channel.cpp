@@ -9,6 +9,8 @@
 #include "core/driver_services.h"
 #include "core/stream_capability_text.h"
 #include "http/http_utils.h"
+#include "platform/http_transport.h"
+#include "runtime/format_string.h"
 
 namespace kestrav
 {
@@ -60,8 +62,15 @@ void CCommonChannel::SetPrivacyMasks(ipcapture::IIPPrivacyMaskSource* masks)
 
 bool CCommonChannel::PrepareStreaming()
 {
-    if (StopEvent().Wait(0) || !ConfigureStream())
+    if (StopEvent().Wait(0))
         return false;
+    if (!ConfigureStream())
+    {
+        // A stop closes the request: that is no failure of the camera.
+        if (!StopEvent().Wait(0))
+            ReportConfigurationFailure();
+        return false;
+    }
     if (GetStartParams().streamKind == kStreamMain)
         SendPrivacyMasks();
     return true;
@@ -81,7 +90,54 @@ void CCommonChannel::SendPrivacyMasks()
 
 bool CCommonChannel::SendCameraRequest(const std::string& path)
 {
-    return HUtils::RequestGet(m_sender, path);
+    const bool taken = HUtils::RequestGet(m_sender, path);
+    m_lastRequest = RequestOutcome{path, m_sender.GetStatusCode(), m_sender.GetLastError()};
+    return taken;
+}
+
+// The camera's status, or why there was none: a time-out or a refused connection points at the
+// network or a camera that is down, garbage or a closed connection at the camera itself.
+void CCommonChannel::ReportConfigurationFailure()
+{
+    std::string kind;
+    std::string answer;
+    if (m_lastRequest.status != 0)
+    {
+        kind = FormatString("config-status-%u", m_lastRequest.status);
+        answer = FormatString("HTTP status %u%s", m_lastRequest.status,
+                              m_lastRequest.status == 401 ? ", the credentials were not accepted" : "");
+    }
+    else
+    {
+        kind = FormatString("config-error-%u", m_lastRequest.error);
+        switch (m_lastRequest.error)
+        {
+        case platform::kHttpErrorTimeout:
+            answer = FormatString("no answer within %u ms", GetDriver()->GetDeviceInfo()->requestTimeoutMs);
+            break;
+        case platform::kHttpErrorCannotConnect:
+            answer = "the connection was refused, or the camera cannot be reached";
+            break;
+        case platform::kHttpErrorConnectionError:
+            answer = "the connection was closed without an answer";
+            break;
+        case platform::kHttpErrorInvalidServerResponse:
+            answer = "the answer was not HTTP";
+            break;
+        case platform::kHttpErrorNameNotResolved:
+            answer = "the address does not resolve";
+            break;
+        case platform::kHttpErrorSecureFailure:
+            answer = "the HTTPS handshake failed";
+            break;
+        default:
+            answer = FormatString("no answer (error %u)", m_lastRequest.error);
+            break;
+        }
+    }
+    ReportStreamFailure(kind, "kestrav::CCommonChannel::PrepareStreaming",
+                        FormatString("%s%s did not take the stream configuration \"%s\": %s", DeviceText().c_str(),
+                                     StreamSuffix().c_str(), m_lastRequest.path.c_str(), answer.c_str()));
 }
 
 std::uint16_t CCommonChannel::GetRtspPort()

@@ -58,6 +58,15 @@ protected:
     std::uint16_t GetRtspPort();
 
 private:
+    // What the camera made of the last request, for the log.
+    struct RequestOutcome
+    {
+        std::string path;
+        std::uint32_t status = 0;
+        std::uint32_t error = 0;
+    };
+
+    void ReportConfigurationFailure();
     std::optional<ResolutionCapability> FindChosenResolution(std::uint32_t codecId);
     void ReportMissingCapability(std::uint32_t codecId);
     void SendPrivacyMasks();
@@ -65,5 +74,6 @@ private:
     Web::CHttpSender m_sender;
     std::vector<PrivacyMask> m_privacyMasks;
     bool m_missingCapabilityReported = false;
+    RequestOutcome m_lastRequest;
 };
 }

@@ -40,6 +40,9 @@ public:
     std::uint32_t GetStatusCode() const { return m_statusCode; }
     // The last response's announced body length; 0 when it announced none.
     std::uint32_t GetContentLength() const { return m_contentLength; }
+    // Why the last request got no response head (a platform HTTP error); kHttpOk when it got one or
+    // the sender does not tell.
+    std::uint32_t GetLastError() const { return m_lastError; }
 
     // No camera answer is larger; a body is never read beyond this.
     static constexpr std::uint32_t kBodyLimit = 0x100000;
@@ -83,5 +86,6 @@ protected:
     // Written by the sending thread, read by any.
     std::atomic<std::uint32_t> m_statusCode{0};
     std::atomic<std::uint32_t> m_contentLength{0};
+    std::atomic<std::uint32_t> m_lastError{0};
 };
 }

@@ -58,8 +58,12 @@ bool CHttpSender::Send(const HttpRequest& request)
     Attempt result = RunAttempt(attempt);
     if (result == Attempt::TryOther && !m_cancelled)
     {
+        // The scheme the camera was asked in first says more about its failure than the other one.
+        const std::uint32_t firstError = m_lastError;
         attempt.secure = attempt.secure == 1 ? 0 : 1;
         result = RunAttempt(attempt);
+        if (result != Attempt::Done)
+            m_lastError = firstError;
     }
     if (result != Attempt::Done)
         return false;
@@ -72,6 +76,7 @@ CHttpSender::Attempt CHttpSender::RunAttempt(const HttpRequest& request)
     DropCurrentRequest();
     m_statusCode = 0;
     m_contentLength = 0;
+    m_lastError = platform::kHttpOk;
 
     if (!m_connect)
     {
@@ -133,14 +138,16 @@ CHttpSender::Attempt CHttpSender::RunAttempt(const HttpRequest& request)
     if (sendError != platform::kHttpOk)
     {
         DropCurrentRequest();
+        m_lastError = sendError;
         // A time-out says nothing about the scheme; any other failure may be the wrong one of the two.
         return sendError == platform::kHttpErrorTimeout ? Attempt::Failed : Attempt::TryOther;
     }
     if (bodySize < request.totalLength || (request.optionFlags & kHttpNoWaitForResponse) != 0)
         return Attempt::Done;
-    if (handle->ReceiveResponse() != platform::kHttpOk)
+    if (const platform::HttpError receiveError = handle->ReceiveResponse(); receiveError != platform::kHttpOk)
     {
         DropCurrentRequest();
+        m_lastError = receiveError;
         return Attempt::TryOther;
     }
 

@@ -123,6 +123,10 @@ bool CBaseRTSPClient::StartSession(const RTSPSessionParams& params, IRTPReceiver
     m_keepAliveMethod = 0;
     m_omitRange = false;
     m_pending.reset();
+    {
+        std::lock_guard lock(m_failureMutex);
+        m_lastFailure.reset();
+    }
     if (Connect() && StartThread("RTSP Client Thread"))
         return true;
     StopSession();
@@ -291,9 +295,25 @@ bool CBaseRTSPClient::ConnectionClosed()
 
 void CBaseRTSPClient::EndSession()
 {
-    if (m_sessionEnded.exchange(true) || m_user == nullptr)
+    if (m_sessionEnded.exchange(true))
         return;
-    m_user->OnSessionEnded();
+    const std::uint32_t status = m_parser.GetStatusCode();
+    if (!IsStopRequested())
+        RecordFailure(Failure{RtspRequestType::Play, IsSuccess(status) ? 0 : status, 0, true});
+    if (m_user != nullptr)
+        m_user->OnSessionEnded();
+}
+
+void CBaseRTSPClient::RecordFailure(const Failure& failure)
+{
+    std::lock_guard lock(m_failureMutex);
+    m_lastFailure = failure;
+}
+
+std::optional<CBaseRTSPClient::Failure> CBaseRTSPClient::GetLastFailure() const
+{
+    std::lock_guard lock(m_failureMutex);
+    return m_lastFailure;
 }
 
 bool CBaseRTSPClient::KeepAliveDue() const
@@ -357,6 +377,7 @@ bool CBaseRTSPClient::SendAndCheck(RtspRequestType type)
 {
     if (type != RtspRequestType::Teardown && IsStopRequested())
         return false;
+    const std::uint64_t started = platform::MonotonicMilliseconds();
     bool exchanged = Exchange(type);
     // A camera that wants another scheme says so in its 401: ask once more in that scheme.
     if (exchanged && m_parser.GetStatusCode() == 401 && m_parser.GetAuthScheme() != m_params.authScheme)
@@ -371,7 +392,20 @@ bool CBaseRTSPClient::SendAndCheck(RtspRequestType type)
     const std::uint32_t status = m_parser.GetStatusCode();
     if (status == kStatusSessionNotFound && type != RtspRequestType::Teardown)
         EndSession();
-    return exchanged && IsSuccess(status);
+    const bool succeeded = exchanged && IsSuccess(status);
+    // A keep-alive's failure matters only when it ends the session, which records it; a request
+    // that went through after a refusal (a PLAY without its Range) clears it.
+    if (!IsKeepAlive(type) && type != RtspRequestType::Teardown && !IsStopRequested() && !m_sessionEnded)
+    {
+        const auto elapsed = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(platform::MonotonicMilliseconds() - started, UINT32_MAX));
+        std::lock_guard lock(m_failureMutex);
+        if (succeeded)
+            m_lastFailure.reset();
+        else
+            m_lastFailure = Failure{type, status, elapsed, false};
+    }
+    return succeeded;
 }
 
 bool CBaseRTSPClient::Exchange(RtspRequestType type)

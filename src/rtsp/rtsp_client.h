@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -47,6 +48,19 @@ public:
     // the session is gone (454), or left a keep-alive over UDP unanswered. Silence is no such end.
     bool HasSessionEnded() const { return m_sessionEnded; }
 
+    // What went wrong last in the session, for the owner's log: a request the camera refused or left
+    // unanswered, or the camera's end of the session. Kept until the next StartSession.
+    struct Failure
+    {
+        RtspRequestType request = RtspRequestType::Describe;
+        // The camera's status; 0 when it gave none (for an end: none but 2xx).
+        std::uint32_t status = 0;
+        // How long the request waited for its answer.
+        std::uint32_t elapsedMs = 0;
+        bool sessionEnded = false;
+    };
+    std::optional<Failure> GetLastFailure() const;
+
     // How long the session waits for a pause or play request before it checks the keep-alive
     // (2000 ms); tests shorten it.
     void SetIdleWait(std::uint32_t milliseconds) { m_idleWaitMs = milliseconds; }
@@ -87,6 +101,7 @@ private:
     bool ConnectionClosed();
     // Marks the session over and tells the user, once.
     void EndSession();
+    void RecordFailure(const Failure& failure);
 
     // Interleaved mode: requests go out while the stream is read, and their answers come in it.
     void ServeInterleavedSession();
@@ -114,6 +129,8 @@ private:
     std::string m_countedNonce;
     std::uint32_t m_nonceCount = 0;
     std::atomic<bool> m_sessionEnded{false};
+    mutable std::mutex m_failureMutex;
+    std::optional<Failure> m_lastFailure;
     // Index into the keep-alive methods; moves on when the camera refuses one.
     std::size_t m_keepAliveMethod = 0;
     // Set once a PLAY with a Range was refused and one without it accepted.

@@ -7,7 +7,8 @@ authentication, over HTTP and optionally HTTPS with a self-signed certificate ma
 state a real camera would (relays, PTZ moves, presets, focus and iris modes, stream and privacy-mask
 settings, alarm state) and records every request it receives; a goto of a preset never set is answered 400. It can misbehave on demand: answer with
 another status, stall before or after the head, close in the middle of the body, frame the body in
-small chunks or send it slowly, answer with a body too big or empty, or drop the connection.
+small chunks or send it slowly, answer with a body too big or empty or with bytes that are no HTTP, or drop the
+connection.
 
 Prints "READY <http-port> [<https-port>]" on stdout once it listens and ends when its stdin closes.
 
@@ -86,6 +87,7 @@ ACTIONS = {
     "big": {"size": 2 * 1024 * 1024},
     "empty": {"size": 0},
     "drop": {"drop": True},
+    "garbage": {"garbage": True},
 }
 
 
@@ -103,6 +105,7 @@ class Plan:
         self.stall_after = 0.0
         self.cut = None  # "half" or a byte count: send this much of the body, then close
         self.drop = False
+        self.garbage = False  # answer with bytes that are no HTTP, then close
 
 
 class Rule:
@@ -576,6 +579,13 @@ class HttpCamera:
 
     def send(self, handler, status, body, content_type, headers, plan):
         if plan.drop:
+            handler.close_connection = True
+            return
+        if plan.garbage:
+            try:
+                handler.wfile.write(b"\x00\x17not an answer\r\n\r\n")
+            except OSError:
+                pass
             handler.close_connection = True
             return
         if plan.stall_before:

@@ -415,7 +415,6 @@ HttpError CurlTransfer::CompletionError() const
     case CURLE_COULDNT_CONNECT:
         return kHttpErrorCannotConnect;
     case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL:
         return kHttpErrorInvalidUrl;
     case CURLE_OUT_OF_MEMORY:
         return kHttpErrorNotEnoughMemory;
@@ -433,6 +432,9 @@ HttpError CurlTransfer::CompletionError() const
     case CURLE_SSL_ENGINE_INITFAILED:
     case CURLE_USE_SSL_FAILED:
         return kHttpErrorSecureFailure;
+    // The URLs are always http or https: curl says this of an answer without an HTTP status line
+    // (it refuses HTTP/0.9), which is what WinHTTP calls an invalid server response.
+    case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_TOO_MANY_REDIRECTS:
         return kHttpErrorInvalidServerResponse;

@@ -147,6 +147,18 @@ protected:
         return text;
     }
 
+    // The lines an operator is warned by (levels 1 and 2).
+    std::vector<hostkit::DebugRecord> WarningsAndErrors()
+    {
+        std::vector<hostkit::DebugRecord> lines;
+        for (const hostkit::DebugRecord& record : kit.Debug().Records())
+        {
+            if (record.level == kLogError || record.level == kLogWarning)
+                lines.push_back(record);
+        }
+        return lines;
+    }
+
     // Waits until the camera has received a request of this path, answered or not.
     bool WaitForRequest(const std::string& path, std::chrono::milliseconds timeout)
     {

@@ -2,6 +2,7 @@
 // streams from the simulated camera (its CGI and its GStreamer RTSP server) to the kit's frame
 // sink, and FFmpeg judges what arrived.
 #include "live_video_fixture.h"
+#include "scripted_rtsp_server.h"
 
 namespace kestrav
 {
@@ -199,7 +200,8 @@ TEST_F(LiveVideo, PauseAndResumeGoToTheCameraWithoutASignalLoss)
 }
 
 // A camera that refuses the stream configuration gets it asked again every second, and the stream
-// starts once the camera takes it.
+// starts once the camera takes it. The operator reads one line for the two refusals, with the
+// camera's answer, and one when the stream works again.
 TEST_F(LiveVideo, RefusedStreamConfigurationIsRetriedUntilTheCameraTakesIt)
 {
     StartCifCamera();
@@ -214,7 +216,104 @@ TEST_F(LiveVideo, RefusedStreamConfigurationIsRetriedUntilTheCameraTakesIt)
     for (const testing::CamsimRequest& request : camera->Requests())
         refused += request.path == "/setstreaming" && request.status == 500 ? 1 : 0;
     EXPECT_EQ(refused, 2u);
-    EXPECT_EQ(RequestsTo("/setstreaming").size(), 1u) << "configured once more, then streamed";
+    const std::vector<std::string> taken = RequestsTo("/setstreaming");
+    ASSERT_EQ(taken.size(), 1u) << "configured once more, then streamed";
+
+    const std::vector<hostkit::DebugRecord> warnings = WarningsAndErrors();
+    ASSERT_EQ(warnings.size(), 1u) << LogText();
+    EXPECT_EQ(warnings[0].text, "kestrav::CCommonChannel::PrepareStreaming: Camera 127.0.0.1 did not take the stream "
+                                "configuration \"" +
+                                    taken[0] + "\": HTTP status 500");
+    EXPECT_EQ(kit.Debug().CountContaining("kestrav::CBaseRTPChannel::CaptureThread: The stream of camera 127.0.0.1 "
+                                          "works again after 2 failed attempts"),
+              1u)
+        << LogText();
+}
+
+// What went wrong with the stream configuration is told in the camera's terms: a broken answer
+// points at the camera, not at the network.
+TEST_F(LiveVideo, BrokenConfigurationAnswersAreToldForWhatTheyAre)
+{
+    struct Case
+    {
+        const char* rule;
+        const char* told;
+    };
+    const Case cases[] = {
+        {"action=garbage&times=2", "\": the answer was not HTTP"},
+        // Three: the HTTP stack tries a dropped reused connection once more on a fresh one.
+        {"action=drop&times=3", "\": the connection was closed without an answer"},
+    };
+    StartCifCamera();
+    RequestStream(3, 352, 240, 25, 50);
+    ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(2000, 20000);
+    ASSERT_NE(video, nullptr);
+    for (const Case& test : cases)
+    {
+        ASSERT_TRUE(camera->Control(std::string("/camsim/misbehave?path=/setstreaming&") + test.rule));
+        kit.Debug().Clear();
+        kit.Sink().Clear();
+        ASSERT_TRUE(video->StartChannel(0, &kit.Sink(), &kit.Channel()));
+        ASSERT_TRUE(kit.Sink().WaitForFrames(3, 20s)) << test.rule << "\n" << LogText();
+        video->StopChannel(0);
+        const std::vector<hostkit::DebugRecord> warnings = WarningsAndErrors();
+        ASSERT_EQ(warnings.size(), 1u) << test.rule << "\n" << LogText();
+        EXPECT_TRUE(warnings[0].text.ends_with(test.told)) << warnings[0].text;
+        EXPECT_EQ(kit.Debug().CountContaining("The stream of camera 127.0.0.1 works again after "), 1u) << LogText();
+    }
+}
+
+// A camera whose RTSP server refuses the stream is asked again at every reopen; its refusal is
+// told once, with the status it answered.
+TEST_F(LiveVideo, RefusedRtspStreamIsReportedOnceWithTheCamerasStatus)
+{
+    StartCifCamera();
+    testing::ScriptedRtspServer rtsp(
+        [](const std::string& request, int)
+        { return "RTSP/1.0 404 Not Found\r\n" + testing::ScriptedRtspServer::CSeqOf(request) + "\r\n\r\n"; });
+    kit.Params().SetExtraParam(4, std::to_string(rtsp.Port()));
+    RequestStream(3, 352, 240, 25, 50);
+    ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(1000, 2000);
+    ASSERT_NE(video, nullptr);
+
+    ASSERT_TRUE(video->StartChannel(0, &kit.Sink(), &kit.Channel()));
+    ASSERT_TRUE(rtsp.WaitForRequests(3, 20000)) << LogText();
+    video->StopChannel(0);
+
+    std::vector<std::string> warnings;
+    for (const hostkit::DebugRecord& record : kit.Debug().Records())
+    {
+        if (record.level == kLogWarning)
+            warnings.push_back(record.text);
+    }
+    EXPECT_EQ(warnings, std::vector<std::string>{"kestrav::CBaseRTSPChannel::ReportLostStream: Camera 127.0.0.1 "
+                                                 "refused the RTSP DESCRIBE of \"rtsph264cif\": status 404"})
+        << LogText();
+}
+
+// A camera that sits on the stream configuration costs one request time-out, and the line says so.
+TEST_F(LiveVideo, StalledStreamConfigurationIsReportedWithItsTimeOut)
+{
+    StartCifCamera();
+    ASSERT_TRUE(camera->Control("/camsim/misbehave?path=/setstreaming&action=stall-before-headers&seconds=5&times=1"));
+    RequestStream(3, 352, 240, 25, 50);
+    ipcapture::IIPVideoCaptureEx2* video = OpenWithShortTimeouts(2000, 20000);
+    ASSERT_NE(video, nullptr);
+
+    ASSERT_TRUE(video->StartChannel(0, &kit.Sink(), &kit.Channel()));
+    ASSERT_TRUE(kit.Sink().WaitForFrames(5, 30s)) << LogText();
+    video->StopChannel(0);
+
+    const std::vector<hostkit::DebugRecord> warnings = WarningsAndErrors();
+    ASSERT_EQ(warnings.size(), 1u) << LogText();
+    EXPECT_EQ(warnings[0].text.rfind("kestrav::CCommonChannel::PrepareStreaming: Camera 127.0.0.1 did not take the "
+                                     "stream configuration \"/setstreaming?profilename=H264CIF&",
+                                     0),
+              0u)
+        << warnings[0].text;
+    EXPECT_TRUE(warnings[0].text.ends_with("\": no answer within 2000 ms")) << warnings[0].text;
+    EXPECT_EQ(kit.Debug().CountContaining("The stream of camera 127.0.0.1 works again after 1 failed attempt"), 1u)
+        << LogText();
 }
 
 // Stopping a channel whose camera sits on the configuration request must not wait for the

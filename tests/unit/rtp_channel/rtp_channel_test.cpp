@@ -258,11 +258,25 @@ TEST_F(RtpChannel, ReopensAtHalfTheSignalTimeOutAndReportsTheLossAtTheWhole)
     ASSERT_TRUE(line);
     EXPECT_EQ(line->text, "kestrav::CBaseCameraChannel::SetCameraState: Signal was lost for camera 127.0.0.1");
 
+    // Every reopen into the same silence is counted, and told once.
+    EXPECT_EQ(kit.Debug().CountContaining("kestrav::CBaseRTPChannel::ReportLostStream: The video of camera 127.0.0.1 "
+                                          "to UDP port "),
+              1u);
+    EXPECT_EQ(kit.Debug().CountContaining("and no RTP packet comes any more; the stream is opened again"), 1u);
+    EXPECT_EQ(kit.Debug().CountContaining("No RTP packet came"), 0u) << "the same failure, not a new one";
+
     sending = true; // the camera comes back
     kit.Sink().Clear();
     EXPECT_TRUE(kit.Sink().WaitForFrames(3, 5s));
     EXPECT_TRUE(kit.Debug().WaitFor(
         [](const hostkit::DebugRecord& r) { return r.text.find("is online") != std::string::npos; }, 1s));
+    const auto recovered = kit.Debug().WaitFor("works again after", 1s);
+    ASSERT_TRUE(recovered);
+    EXPECT_EQ(recovered->text.rfind("kestrav::CBaseRTPChannel::CaptureThread: The stream of camera 127.0.0.1 works "
+                                    "again after ",
+                                    0),
+              0u);
+    EXPECT_GE(channel->streamsOpened - opened, 2) << "the silence cost at least one reopen besides the first";
     camera.Stop();
     channel->Stop();
 }
