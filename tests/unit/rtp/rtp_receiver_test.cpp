@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -120,6 +121,24 @@ TEST_F(RtpReceiver, DeliversPacketsInArrivalOrderWithDuplicatesAndGaps)
     EXPECT_EQ(m_channel.Sequences(), sent);
     EXPECT_EQ(m_channel.Sources().front(), testing::Loopback(m_peer.Port()));
     EXPECT_EQ(m_receiver.GetDroppedPacketCount(), 0u) << "malformed datagrams are not queue drops";
+}
+
+// The reader holds a frame's packets back from the delivery thread until the frame ends; packets
+// whose frame never ends must still go on long before the port's 2 s idle report would come.
+TEST_F(RtpReceiver, HandsOnHeldPacketsSoonWhenNoFrameEndFollows)
+{
+    Open();
+    const auto start = std::chrono::steady_clock::now();
+    for (std::uint16_t sequence = 1; sequence <= 3; ++sequence)
+        Send(sequence);
+    ASSERT_TRUE(WaitUntil([&] { return m_channel.Count() >= 3; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+
+    std::vector<std::uint8_t> frameEnd = RtpDatagram(4);
+    frameEnd[1] |= 0x80;
+    m_peer.Send(m_port, frameEnd);
+    ASSERT_TRUE(WaitUntil([&] { return m_channel.Count() >= 4; }));
+    EXPECT_EQ(m_channel.Sequences(), (std::vector<std::uint16_t>{1, 2, 3, 4}));
 }
 
 TEST_F(RtpReceiver, DropsAndCountsWhatExceedsThePacketBoundOrTheByteBudget)
