@@ -8,27 +8,6 @@
 
 namespace kestrav
 {
-namespace
-{
-// Only the requests that build the session are recorded as failed; keep-alives end it instead.
-const char* RtspMethodName(RtspRequestType type)
-{
-    switch (type)
-    {
-    case RtspRequestType::Describe:
-        return "DESCRIBE";
-    case RtspRequestType::Setup:
-        return "SETUP";
-    case RtspRequestType::Play:
-        return "PLAY";
-    case RtspRequestType::Pause:
-        return "PAUSE";
-    default:
-        return "request";
-    }
-}
-}
-
 CBaseRTSPChannel::CBaseRTSPChannel(std::uint32_t channel, IDriver* driver, ipcapture::IIPFrameSink* sink)
     : CBaseRTPChannel(channel, driver, sink), m_session(driver)
 {

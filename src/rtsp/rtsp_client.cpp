@@ -60,30 +60,6 @@ bool RefusesTheMethod(std::uint32_t status)
     return status == 400 || status == 405 || status == 451 || status == 455 || status == 501;
 }
 
-const char* MethodName(RtspRequestType type)
-{
-    switch (type)
-    {
-    case RtspRequestType::Describe:
-        return "DESCRIBE";
-    case RtspRequestType::Setup:
-        return "SETUP";
-    case RtspRequestType::Play:
-        return "PLAY";
-    case RtspRequestType::Teardown:
-        return "TEARDOWN";
-    case RtspRequestType::SetParameter:
-        return "SET_PARAMETER";
-    case RtspRequestType::Pause:
-        return "PAUSE";
-    case RtspRequestType::GetParameter:
-        return "GET_PARAMETER";
-    case RtspRequestType::Options:
-        return "OPTIONS";
-    }
-    return "";
-}
-
 // A URL or credential that would end a header line early must never reach the camera: it would
 // let whoever wrote it add headers of their own.
 bool IsSafeInHeader(std::string_view text)
@@ -676,7 +652,7 @@ int CBaseRTSPClient::Receive(std::span<std::uint8_t> buffer, bool peek)
 std::string CBaseRTSPClient::BuildRequest(RtspRequestType type)
 {
     const std::string sessionUrl = SessionUrl();
-    const char* method = MethodName(type);
+    const char* method = RtspMethodName(type);
     const std::string url = type == RtspRequestType::Setup ? ControlUrl(sessionUrl) : sessionUrl;
     if (!IsSafeUrl(url))
         return {};

@@ -616,4 +616,28 @@ bool CRTSPResponseParser::ParseVideoFormat(std::string_view line)
     m_parameterSets.config = config.find('=') == std::string::npos ? DecodeHexConfig(config) : DecodeBase64Set(config);
     return !m_parameterSets.config.empty();
 }
+
+const char* RtspMethodName(RtspRequestType type)
+{
+    switch (type)
+    {
+    case RtspRequestType::Describe:
+        return "DESCRIBE";
+    case RtspRequestType::Setup:
+        return "SETUP";
+    case RtspRequestType::Play:
+        return "PLAY";
+    case RtspRequestType::Teardown:
+        return "TEARDOWN";
+    case RtspRequestType::SetParameter:
+        return "SET_PARAMETER";
+    case RtspRequestType::Pause:
+        return "PAUSE";
+    case RtspRequestType::GetParameter:
+        return "GET_PARAMETER";
+    case RtspRequestType::Options:
+        return "OPTIONS";
+    }
+    return "";
+}
 }

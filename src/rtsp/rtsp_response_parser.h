@@ -25,6 +25,9 @@ enum class RtspRequestType
     Options = 8,
 };
 
+// The method as it goes on the request line.
+const char* RtspMethodName(RtspRequestType type);
+
 // Ordered by strength: a response offering several schemes is taken at its strongest.
 enum class RtspAuthScheme
 {
