@@ -170,7 +170,8 @@ TEST_F(ChannelSoak, EveryCycleStopsInTimeAndLeavesNoThreadBehind)
         ASSERT_EQ(kit.Allocator().GetOutstandingCount(), 0u);
         if (cycle % 50 == 0)
             std::cout << "soak: " << cycle << " cycles, longest stop so far "
-                      << std::chrono::duration_cast<std::chrono::milliseconds>(longestStop).count() << " ms\n";
+                      << std::chrono::duration_cast<std::chrono::milliseconds>(longestStop).count() << " ms"
+                      << std::endl;
     }
     EXPECT_EQ(kit.Debug().CountContaining("terminated"), 0u) << "a thread had to be terminated";
     // The cycles did reach the camera's alarm stream and PTZ, not just the video.
