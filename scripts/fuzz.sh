@@ -39,6 +39,8 @@ cmake --build --preset fuzz
 work=$(mktemp -d "${TMPDIR:-/tmp}/brantel-fuzz.XXXXXX")
 failed=()
 total=0
+# One row per target for the closing table: name, executions, seconds, result.
+rows=()
 
 mapfile -t sources < <(find tests/fuzz -maxdepth 1 -name '*_fuzzer.cpp' | sort)
 if [[ ${#sources[@]} -eq 0 ]]; then
@@ -57,6 +59,7 @@ for source in "${sources[@]}"; do
     if [[ ! -x "$program" ]]; then
         echo "fuzz.sh: $program was not built" >&2
         failed+=("$target (not built)")
+        rows+=("$(printf '%-28s %14s %8s  %s' "$target" - - "not built")")
         continue
     fi
 
@@ -75,12 +78,23 @@ for source in "${sources[@]}"; do
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
         total=$((total + ${runs:-0}))
         echo "$target: $seeds seeds, ${runs:-?} runs in ${seconds} s, no failure"
+        result=clean
     else
         tail -n 60 "$log"
         echo "fuzz.sh: $target FAILED; input and log kept in $work/$name/" >&2
         failed+=("$target")
+        result=FAILED
     fi
+    # libFuzzer ends with "Done N runs in S second(s)"; a crash leaves no such line.
+    done_line=$(grep -E '^Done [0-9]+ runs in [0-9]+ second' "$log" | tail -n 1 || true)
+    done_runs=$(sed -E 's/^Done ([0-9]+) runs in ([0-9]+) second.*/\1/' <<<"$done_line")
+    done_seconds=$(sed -E 's/^Done ([0-9]+) runs in ([0-9]+) second.*/\2/' <<<"$done_line")
+    rows+=("$(printf '%-28s %14s %8s  %s' "$target" "${done_runs:-${runs:-?}}" "${done_seconds:-?}" "$result")")
 done
+
+section "Executions per target"
+printf '%-28s %14s %8s  %s\n' target executions seconds result
+printf '%s\n' "${rows[@]}"
 
 if [[ ${#failed[@]} -ne 0 ]]; then
     section "Fuzzing failed: ${failed[*]}"

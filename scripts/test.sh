@@ -63,4 +63,10 @@ else
     ctest --preset "$preset" --output-on-failure
 fi
 
+if [[ "$preset" == asan ]]; then
+    # A short form of scripts/soak.sh: LeakSanitizer checks the process at its end.
+    section "Soak (20 start/stop cycles with motion and PTZ under LeakSanitizer)"
+    ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" SOAK_CYCLES=20 build/asan/tests/soak_channel --gtest_brief=1
+fi
+
 section "All steps passed (preset $preset)"

@@ -45,7 +45,7 @@ protected:
     bool CaptureMotionFrameCallback(bool state);
     // Calls the sink's ReportSignalLost when the flag has just become false.
     void SetSignalPresent(bool present);
-    // Any bytes of the alarm stream: the camera is there, whether or not its state changed.
+    // A whole part of the alarm stream: the camera is there, whether or not its state changed.
     void OnAlarmData();
     // Reports the signal lost once no alarm data came for longer than the signal time-out.
     void CheckSignal();

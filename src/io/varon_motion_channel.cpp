@@ -76,19 +76,22 @@ void CVaronMotionChannel::ReadAlarmStream()
             break;
         if (m_sender.Read(buffer, std::min(available, Web::CBaseHttpSender::kReadChunk), true) == 0)
             break;
-        OnAlarmData();
-        HandleAlarmChunk(std::string_view(reinterpret_cast<const char*>(buffer.data()), buffer.size()));
+        // Only whole parts show a working camera: bytes that never close a part (a part without
+        // end, or another server's page) must not keep the signal up.
+        if (HandleAlarmChunk(std::string_view(reinterpret_cast<const char*>(buffer.data()), buffer.size())))
+            OnAlarmData();
     }
     m_sender.CloseRequest();
     // The next response starts with a part of its own.
     m_parser.Clear();
 }
 
-void CVaronMotionChannel::HandleAlarmChunk(std::string_view bytes)
+bool CVaronMotionChannel::HandleAlarmChunk(std::string_view bytes)
 {
     m_states.clear();
     m_parser.HandleAlarmChunk(bytes, m_states);
     for (const bool state : m_states)
         ReportMotionState(state);
+    return !m_states.empty();
 }
 }

@@ -31,7 +31,8 @@ protected:
 
 private:
     void ReadAlarmStream();
-    void HandleAlarmChunk(std::string_view bytes);
+    // True when the bytes completed at least one part.
+    bool HandleAlarmChunk(std::string_view bytes);
 
     Web::CHttpSender m_sender;
     CAlarmChunkParser m_parser;

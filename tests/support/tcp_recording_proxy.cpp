@@ -44,35 +44,47 @@ void TcpRecordingProxy::Serve(int client)
         close(upstream);
 }
 
+void TcpRecordingProxy::SetRewrite(Rewrite rewrite)
+{
+    std::lock_guard lock(m_mutex);
+    m_rewrite = std::move(rewrite);
+}
+
 void TcpRecordingProxy::Forward(int client, int upstream)
 {
+    const std::uint64_t connection = ++m_connection;
     char buffer[16384];
-    while (!IsStopping())
+    while (!IsStopping() && m_cut != connection)
     {
+        // A stalled server is not read: its bytes pile up in the sockets as a silent camera's would.
+        const nfds_t watched = m_stalled == connection ? 1 : 2;
         pollfd ends[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
-        if (poll(ends, 2, 50) <= 0)
+        if (poll(ends, watched, 50) <= 0)
             continue;
-        for (int i = 0; i < 2; ++i)
+        for (nfds_t i = 0; i < watched; ++i)
         {
             if ((ends[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
                 continue;
             const ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);
             if (got <= 0)
                 return;
+            std::string bytes(buffer, static_cast<std::size_t>(got));
             {
                 std::lock_guard lock(m_mutex);
                 if (i == 0)
-                    m_clientBytes.append(buffer, static_cast<std::size_t>(got));
+                    m_clientBytes += bytes;
                 else if (m_serverBytes.size() < kServerBytesKept)
-                    m_serverBytes.append(buffer, static_cast<std::size_t>(got));
+                    m_serverBytes += bytes;
+                if (m_rewrite)
+                    bytes = m_rewrite(std::move(bytes), i == 0);
             }
             const int to = i == 0 ? upstream : client;
-            for (ssize_t sent = 0; sent < got;)
+            for (std::size_t sent = 0; sent < bytes.size();)
             {
-                const ssize_t now = send(to, buffer + sent, static_cast<std::size_t>(got - sent), MSG_NOSIGNAL);
+                const ssize_t now = send(to, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
                 if (now <= 0)
                     return;
-                sent += now;
+                sent += static_cast<std::size_t>(now);
             }
         }
     }

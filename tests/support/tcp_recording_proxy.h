@@ -3,7 +3,9 @@
 // Test support only: it talks to the operating system directly.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,6 +31,16 @@ public:
     // Waits until a request starting with `method` has been sent, at most `timeoutMs`.
     bool WaitForRequest(const std::string& method, int timeoutMs) const;
 
+    // Changes the bytes of each read before they go on (fromClient tells the direction); the
+    // recorded requests are what the client sent, unchanged.
+    using Rewrite = std::function<std::string(std::string bytes, bool fromClient)>;
+    void SetRewrite(Rewrite rewrite);
+    // Faults of a camera, for the connection open now; later connections pass bytes as usual.
+    // Stall: the server's bytes stop coming though the connection stays open.
+    void StallCurrentConnection() { m_stalled = m_connection.load(); }
+    // Cut: the connection closes mid-stream.
+    void CutCurrentConnection() { m_cut = m_connection.load(); }
+
 protected:
     void Serve(int client) override;
 
@@ -39,5 +51,10 @@ private:
     mutable std::mutex m_mutex;
     std::string m_clientBytes;
     std::string m_serverBytes;
+    Rewrite m_rewrite;
+    // Connections are numbered from 1 as they are served; 0 names none.
+    std::atomic<std::uint64_t> m_connection{0};
+    std::atomic<std::uint64_t> m_stalled{0};
+    std::atomic<std::uint64_t> m_cut{0};
 };
 }

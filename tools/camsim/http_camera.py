@@ -17,7 +17,7 @@ Control endpoints (no authentication, never logged):
   /camsim/misbehave?path=P&action=A[&...]   add a rule (see Misbehaviour); ?clear=1 removes all
   /camsim/alarm?motion=0|1&input=0|1        change the alarm state; open alarm streams push a part
   /camsim/alarmstream?boundary=trailing|leading&split=N&split_delay_ms=D&heartbeat=S&transfer=length|chunked|close
-                     &spaces=0|1&silent=0|1&end=1
+                     &spaces=0|1&silent=0|1&endless=N&end=1
                                    how alarm streams write (kept until changed; see AlarmStyle); end=1 ends
                                    every open alarm stream now
   /camsim/answer?path=/server|/getprofile&text=T   replace the answer of /server or /getprofile
@@ -230,9 +230,11 @@ class AlarmStyle:
               at its end); "chunked" or "close" force one.
     spaces    writes "MotionDetect = 1".
     silent    writes no part at all (new streams send their head only; open ones stop writing).
+    endless   N > 0: after the first part, N bytes of filler every 50 ms and never another boundary, so
+              that the part never ends; 0 writes parts again.
     """
 
-    FIELDS = ("boundary", "split", "split_delay_ms", "heartbeat", "transfer", "spaces", "silent")
+    FIELDS = ("boundary", "split", "split_delay_ms", "heartbeat", "transfer", "spaces", "silent", "endless")
 
     def __init__(self):
         self.boundary = "trailing"
@@ -242,6 +244,7 @@ class AlarmStyle:
         self.transfer = None
         self.spaces = False
         self.silent = False
+        self.endless = 0
 
     def update(self, query):
         for key, value in query.items():
@@ -249,7 +252,7 @@ class AlarmStyle:
                 if value not in ("trailing", "leading"):
                     raise ValueError(f"unknown boundary {value!r}")
                 self.boundary = value
-            elif key in ("split", "split_delay_ms"):
+            elif key in ("split", "split_delay_ms", "endless"):
                 number = to_int(value)
                 if number is None or number < 0:
                     raise ValueError(f"{key} needs a count")
@@ -663,6 +666,9 @@ class HttpCamera:
                         sequence = state.alarm_sequence
                         event = state.alarm_event(first).encode()
                         split, delay = style.split, style.split_delay_ms
+                    filler = style.endless if not first else 0
+                    if filler:
+                        event = None
                 if event is not None:
                     # The first event goes out at once; a split one in two writes with a pause between.
                     if 0 < split < len(event):
@@ -675,6 +681,10 @@ class HttpCamera:
                     handler.wfile.flush()
                     first = False
                     last_push = time.monotonic()
+                if filler:
+                    line = b"filler=0123456789abcdefghijklmnopqrstuvwxyz\r\n"
+                    write_piece(handler, (line * (filler // len(line) + 1))[:filler], chunked)
+                    handler.wfile.flush()
                 readable, _, _ = select.select([handler.connection], [], [], 0.05)
                 if readable and not client_still_there(handler):
                     return

@@ -189,6 +189,32 @@ TEST_F(MotionChannel, StopDuringABlockedRequestReturnsPromptly)
     }
 }
 
+// A camera whose alarm part never ends keeps writing without another boundary: the channel keeps
+// what it holds of it bounded, reports the signal lost (bytes that never make a part are no sign of
+// a working camera), takes the state again from the next response, and a stop ends the busy read
+// at once.
+TEST_F(MotionChannel, APartThatNeverEndsLosesTheSignalAndTheNextResponseCounts)
+{
+    Style("endless=8192");
+    StartChannel();
+    ASSERT_TRUE(WaitForStates(2));
+    // Past the signal time-out of 1.5 s: about 300 KiB of one part, well past what the channel keeps of it.
+    ASSERT_TRUE(kit.Sink().WaitForSignalLost(1, 5s));
+    EXPECT_EQ(States(), (std::vector<int>{1, 0}));
+
+    Alarm("motion=1");
+    Style("endless=0&end=1");
+    ASSERT_TRUE(WaitForStates(3));
+    EXPECT_EQ(States(), (std::vector<int>{1, 0, 1}));
+
+    // The new response's part never ends either: the read never waits, and the stop must still come.
+    Style("endless=8192&end=1");
+    std::this_thread::sleep_for(500ms);
+    const auto before = std::chrono::steady_clock::now();
+    channel->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 2500ms);
+}
+
 TEST_F(MotionChannel, AChannelStartedWithMotionWantedDeliversMotionFrames)
 {
     kit.Channel().Recording().SetMotionDetection(true);

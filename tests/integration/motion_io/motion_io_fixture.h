@@ -37,7 +37,7 @@ protected:
     {
         ASSERT_TRUE(s_camera->IsReady()) << s_camera->StartFailure();
         s_camera->Reset();
-        Style("boundary=trailing&split=0&split_delay_ms=100&heartbeat=0&transfer=length&spaces=0&silent=0");
+        Style("boundary=trailing&split=0&split_delay_ms=100&heartbeat=0&transfer=length&spaces=0&silent=0&endless=0");
         Alarm("motion=0&input=0");
         s_camera->ForgetRequests();
         kit.Connection().SetAddress("127.0.0.1");

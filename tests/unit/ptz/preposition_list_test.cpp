@@ -218,7 +218,8 @@ TEST_F(PrepositionListTest, CapacityIsClampedAndZeroLeavesTheFileAlone)
 
 TEST_F(PrepositionListTest, AnUnreadableFileIsMovedAsideAndANewOneCreated)
 {
-    for (const std::string damaged : {"<BrantelIPCapture><PtzChannel01>", "", "<Other/>"})
+    for (const std::string damaged :
+         {"<BrantelIPCapture><PtzChannel01>", "", "<Other/>", "Gate=1\r\nYard=2\r\n", "\xEF\xBB\xBF<Brantel"})
     {
         SCOPED_TRACE(damaged);
         std::filesystem::remove_all(directory.Path());
