@@ -51,6 +51,10 @@ void CBaseRTPChannel::PassThroughGate(const CRTPPacket& packet)
         for (const CRTPPacket& held : m_gate.TakeReleased())
             AcceptPacket(held);
         break;
+    case CRTPSequenceGate::Verdict::ReleasedOnly:
+        for (const CRTPPacket& held : m_gate.TakeReleased())
+            AcceptPacket(held);
+        return;
     case CRTPSequenceGate::Verdict::PassBeforeReleased:
         AcceptPacket(packet);
         for (const CRTPPacket& held : m_gate.TakeReleased())

@@ -67,26 +67,32 @@ CRTPSequenceGate::Verdict CRTPSequenceGate::Admit(const CRTPPacket& packet)
 }
 
 // A packet of the stream `step` numbers ahead of its position: the next one goes on with those
-// held behind it; one a little further waits for the missing ones; beyond that they are lost.
+// held behind it; one a little further waits for the missing ones; for one further still, the
+// missing ones are given up, lowest first, until it fits.
 CRTPSequenceGate::Verdict CRTPSequenceGate::FollowOn(const CRTPPacket& packet, std::uint32_t step)
 {
-    if (step == 1)
-    {
-        m_stream = {packet.GetSSRC(), packet.GetSequenceNumber(), packet.GetTimestamp()};
-        ReleaseFollowing();
-        return m_releasedCount == 0 ? Verdict::Pass : Verdict::PassBeforeReleased;
-    }
     for (const HeldPacket& held : m_reordered)
     {
         if (held.used && held.position.sequence == packet.GetSequenceNumber())
             return Verdict::Hold;
     }
-    if (step <= kReorderSpan && MissingBelow(step) <= kReorderGap && HoldReordered(packet))
-        return Verdict::Hold;
-    // Too far ahead for a swap: the depacketizer sees the missing ones as lost, as it would have.
-    ReleaseReordered();
+    const auto fits = [&] { return step <= kReorderSpan && MissingBelow(step) <= kReorderGap; };
+    // The depacketizer sees the numbers given up as lost, as it would have without the wait.
+    while (step > 1 && !fits() && GiveUpLowestGap())
+        step = static_cast<std::uint16_t>(packet.GetSequenceNumber() - m_stream.sequence);
+    const std::size_t released = m_releasedCount;
+    if (step > 1 && fits() && HoldReordered(packet))
+        return released == 0 ? Verdict::Hold : Verdict::ReleasedOnly;
+    const bool filledGap = step == 1 && released == 0;
+    // A packet that neither follows on nor fits lies beyond all that is still held.
+    while (step > 1 && GiveUpLowestGap())
+    {
+    }
     m_stream = {packet.GetSSRC(), packet.GetSequenceNumber(), packet.GetTimestamp()};
-    return m_releasedCount == 0 ? Verdict::Pass : Verdict::PassAfterReleased;
+    ReleaseFollowing();
+    if (m_releasedCount == 0)
+        return Verdict::Pass;
+    return filledGap ? Verdict::PassBeforeReleased : Verdict::PassAfterReleased;
 }
 
 std::uint32_t CRTPSequenceGate::MissingBelow(std::uint32_t step) const
@@ -135,21 +141,24 @@ void CRTPSequenceGate::ReleaseFollowing()
     }
 }
 
-// All held packets in order, gaps and all: the ones they waited for are given up.
-void CRTPSequenceGate::ReleaseReordered()
+// The position moves to the lowest held packet and past those that follow on from it; false when
+// nothing is held.
+bool CRTPSequenceGate::GiveUpLowestGap()
 {
-    const std::uint16_t base = m_stream.sequence;
-    for (std::uint32_t step = 2; step <= kReorderSpan; ++step)
+    HeldPacket* lowest = nullptr;
+    for (HeldPacket& held : m_reordered)
     {
-        for (HeldPacket& held : m_reordered)
-        {
-            if (held.used && held.position.sequence == static_cast<std::uint16_t>(base + step))
-            {
-                Release(held);
-                break;
-            }
-        }
+        if (held.used &&
+            (lowest == nullptr || static_cast<std::uint16_t>(held.position.sequence - m_stream.sequence) <
+                                      static_cast<std::uint16_t>(lowest->position.sequence - m_stream.sequence)))
+            lowest = &held;
     }
+    if (lowest == nullptr)
+        return false;
+    m_stream = lowest->position;
+    Release(*lowest);
+    ReleaseFollowing();
+    return true;
 }
 
 // The packet is parsed again from its bytes; both buffers keep their capacity for the next one.
@@ -196,7 +205,9 @@ CRTPSequenceGate::Verdict CRTPSequenceGate::Probation(const CRTPPacket& packet)
 // the old position held for a swap, then those on probation.
 void CRTPSequenceGate::Confirm(const Position& position)
 {
-    ReleaseReordered();
+    while (GiveUpLowestGap())
+    {
+    }
     m_confirmed = true;
     m_stream = position;
     for (std::uint32_t back = kMinSequential - 1; back > 0; --back)

@@ -43,8 +43,9 @@ public:
     // while at most this many numbers below it are missing, ...
     static constexpr std::uint32_t kReorderGap = 3;
     // ... up to this many of them, leading the position by at most one more than that. A packet
-    // that does not fit gives the missing ones up as lost. Held packets wait for the next packet
-    // of the stream or Reset(): when the camera stops they go with the frame in progress.
+    // that does not fit gives the missing ones up as lost, lowest first, until it fits. Held
+    // packets wait for the next packet of the stream or Reset(): when the camera stops they go
+    // with the frame in progress.
     static constexpr std::size_t kReorderPackets = 8;
     static constexpr std::uint32_t kReorderSpan = kReorderPackets + 1;
 
@@ -56,6 +57,8 @@ public:
         PassAfterReleased,
         // Hand on this one first, then the packets of TakeReleased(): it filled a gap in front of them.
         PassBeforeReleased,
+        // Hand on the packets of TakeReleased(), not this one: it waits for a packet in front of it.
+        ReleasedOnly,
         // Held on probation or dropped: the depacketizer must not see it (now).
         Hold,
     };
@@ -98,7 +101,7 @@ private:
     std::uint32_t MissingBelow(std::uint32_t step) const;
     bool HoldReordered(const CRTPPacket& packet);
     void ReleaseFollowing();
-    void ReleaseReordered();
+    bool GiveUpLowestGap();
     void Release(HeldPacket& held);
 
     bool m_confirmed = false;
