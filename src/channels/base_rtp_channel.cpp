@@ -39,7 +39,8 @@ void CBaseRTPChannel::OnInterleavedPacket(const CRTPPacket& packet)
 }
 
 // Only packets that follow on from the stream's position reach the depacketizer and the reports;
-// others wait on probation until the stream confirms them, and forged ones never do.
+// others wait on probation until the stream confirms them, and forged ones never do; packets
+// swapped on the way are put back in order.
 void CBaseRTPChannel::PassThroughGate(const CRTPPacket& packet)
 {
     switch (m_gate.Admit(packet))
@@ -50,6 +51,15 @@ void CBaseRTPChannel::PassThroughGate(const CRTPPacket& packet)
         for (const CRTPPacket& held : m_gate.TakeReleased())
             AcceptPacket(held);
         break;
+    case CRTPSequenceGate::Verdict::ReleasedOnly:
+        for (const CRTPPacket& held : m_gate.TakeReleased())
+            AcceptPacket(held);
+        return;
+    case CRTPSequenceGate::Verdict::PassBeforeReleased:
+        AcceptPacket(packet);
+        for (const CRTPPacket& held : m_gate.TakeReleased())
+            AcceptPacket(held);
+        return;
     case CRTPSequenceGate::Verdict::Pass:
         break;
     }

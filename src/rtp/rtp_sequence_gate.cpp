@@ -53,20 +53,120 @@ bool CRTPSequenceGate::TimestampFollows(std::uint32_t previous, std::uint32_t ne
 
 CRTPSequenceGate::Verdict CRTPSequenceGate::Admit(const CRTPPacket& packet)
 {
+    m_releasedCount = 0;
     if (m_confirmed && packet.GetSSRC() == m_stream.ssrc)
     {
         const std::uint32_t step = static_cast<std::uint16_t>(packet.GetSequenceNumber() - m_stream.sequence);
         if (step > 0 && step <= kMaximumForwardStep && TimestampFollows(m_stream.timestamp, packet.GetTimestamp()))
-        {
-            m_stream.sequence = packet.GetSequenceNumber();
-            m_stream.timestamp = packet.GetTimestamp();
-            return Verdict::Pass;
-        }
+            return FollowOn(packet, step);
         // A duplicate or a late packet: the depacketizer has moved on, and would take it for a gap.
         if (step == 0 || step > kSequenceModulus - CRTPSequenceTracker::kMaximumMisorder)
             return Verdict::Hold;
     }
     return Probation(packet);
+}
+
+// A packet of the stream `step` numbers ahead of its position: the next one goes on with those
+// held behind it; one a little further waits for the missing ones; for one further still, the
+// missing ones are given up, lowest first, until it fits.
+CRTPSequenceGate::Verdict CRTPSequenceGate::FollowOn(const CRTPPacket& packet, std::uint32_t step)
+{
+    for (const HeldPacket& held : m_reordered)
+    {
+        if (held.used && held.position.sequence == packet.GetSequenceNumber())
+            return Verdict::Hold;
+    }
+    const auto fits = [&] { return step <= kReorderSpan && MissingBelow(step) <= kReorderGap; };
+    // The depacketizer sees the numbers given up as lost, as it would have without the wait.
+    while (step > 1 && !fits() && GiveUpLowestGap())
+        step = static_cast<std::uint16_t>(packet.GetSequenceNumber() - m_stream.sequence);
+    const std::size_t released = m_releasedCount;
+    if (step > 1 && fits() && HoldReordered(packet))
+        return released == 0 ? Verdict::Hold : Verdict::ReleasedOnly;
+    const bool filledGap = step == 1 && released == 0;
+    // A packet that neither follows on nor fits lies beyond all that is still held.
+    while (step > 1 && GiveUpLowestGap())
+    {
+    }
+    m_stream = {packet.GetSSRC(), packet.GetSequenceNumber(), packet.GetTimestamp()};
+    ReleaseFollowing();
+    if (m_releasedCount == 0)
+        return Verdict::Pass;
+    return filledGap ? Verdict::PassBeforeReleased : Verdict::PassAfterReleased;
+}
+
+std::uint32_t CRTPSequenceGate::MissingBelow(std::uint32_t step) const
+{
+    std::uint32_t missing = step - 1;
+    for (const HeldPacket& held : m_reordered)
+    {
+        if (held.used && static_cast<std::uint16_t>(held.position.sequence - m_stream.sequence) < step)
+            --missing;
+    }
+    return missing;
+}
+
+bool CRTPSequenceGate::HoldReordered(const CRTPPacket& packet)
+{
+    for (HeldPacket& held : m_reordered)
+    {
+        if (!held.used)
+        {
+            held.position = {packet.GetSSRC(), packet.GetSequenceNumber(), packet.GetTimestamp()};
+            held.used = true;
+            Serialize(packet, held.bytes);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The held packets that now follow on from the position, in order; the position moves past them.
+void CRTPSequenceGate::ReleaseFollowing()
+{
+    for (bool found = true; found;)
+    {
+        found = false;
+        const auto next = static_cast<std::uint16_t>(m_stream.sequence + 1);
+        for (HeldPacket& held : m_reordered)
+        {
+            if (held.used && held.position.sequence == next)
+            {
+                m_stream = held.position;
+                Release(held);
+                found = true;
+                break;
+            }
+        }
+    }
+}
+
+// The position moves to the lowest held packet and past those that follow on from it; false when
+// nothing is held.
+bool CRTPSequenceGate::GiveUpLowestGap()
+{
+    HeldPacket* lowest = nullptr;
+    for (HeldPacket& held : m_reordered)
+    {
+        if (held.used &&
+            (lowest == nullptr || static_cast<std::uint16_t>(held.position.sequence - m_stream.sequence) <
+                                      static_cast<std::uint16_t>(lowest->position.sequence - m_stream.sequence)))
+            lowest = &held;
+    }
+    if (lowest == nullptr)
+        return false;
+    m_stream = lowest->position;
+    Release(*lowest);
+    ReleaseFollowing();
+    return true;
+}
+
+// The packet is parsed again from its bytes; both buffers keep their capacity for the next one.
+void CRTPSequenceGate::Release(HeldPacket& held)
+{
+    held.used = false;
+    if (m_releasedCount < m_released.size() && m_released[m_releasedCount].Parse(held.bytes))
+        ++m_releasedCount;
 }
 
 std::size_t CRTPSequenceGate::TrailSlot(std::uint32_t ssrc, std::uint16_t sequence)
@@ -101,12 +201,15 @@ CRTPSequenceGate::Verdict CRTPSequenceGate::Probation(const CRTPPacket& packet)
     return Verdict::Hold;
 }
 
-// The stream is here now; what led up to it is handed on first, as far as it was kept.
+// The stream is here now; what led up to it is handed on first, as far as it was kept: packets
+// the old position held for a swap, then those on probation.
 void CRTPSequenceGate::Confirm(const Position& position)
 {
+    while (GiveUpLowestGap())
+    {
+    }
     m_confirmed = true;
     m_stream = position;
-    m_released.clear();
     for (std::uint32_t back = kMinSequential - 1; back > 0; --back)
     {
         const auto sequence = static_cast<std::uint16_t>(position.sequence - back);
@@ -114,8 +217,7 @@ void CRTPSequenceGate::Confirm(const Position& position)
         {
             if (held.used && held.position.ssrc == position.ssrc && held.position.sequence == sequence)
             {
-                m_released.push_back(std::move(held.bytes));
-                held = {};
+                Release(held);
                 break;
             }
         }
@@ -126,16 +228,10 @@ void CRTPSequenceGate::Confirm(const Position& position)
         held.used = false;
 }
 
-std::vector<CRTPPacket> CRTPSequenceGate::TakeReleased()
+std::span<const CRTPPacket> CRTPSequenceGate::TakeReleased()
 {
-    std::vector<CRTPPacket> packets;
-    packets.reserve(m_released.size());
-    for (const std::vector<std::uint8_t>& bytes : m_released)
-    {
-        if (CRTPPacket packet; packet.Parse(bytes))
-            packets.push_back(std::move(packet));
-    }
-    m_released.clear();
+    const std::span<const CRTPPacket> packets(m_released.data(), m_releasedCount);
+    m_releasedCount = 0;
     return packets;
 }
 
@@ -147,6 +243,8 @@ void CRTPSequenceGate::Reset()
         trail = {};
     for (HeldPacket& held : m_held)
         held.used = false;
-    m_released.clear();
+    for (HeldPacket& held : m_reordered)
+        held.used = false;
+    m_releasedCount = 0;
 }
 }

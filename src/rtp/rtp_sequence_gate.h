@@ -7,12 +7,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
+
+#include "rtp/rtp_packet.h"
 
 namespace kestrav
 {
-class CRTPPacket;
-
 class CRTPSequenceGate
 {
 public:
@@ -37,19 +38,35 @@ public:
     // 200/65536 × 945000/2^32, about 1 in 1.5 million. One that does costs what a loss would: the
     // frame in progress, and the camera's packets numbered below it, up to 100 of them.
 
+    // Neighbouring packets swapped on the way (Wi-Fi bridges, bonded links) would otherwise cost
+    // everything up to the next key frame: a packet of the stream that leads its position is held
+    // while at most this many numbers below it are missing, ...
+    static constexpr std::uint32_t kReorderGap = 3;
+    // ... up to this many of them, leading the position by at most one more than that. A packet
+    // that does not fit gives the missing ones up as lost, lowest first, until it fits. Held
+    // packets wait for the next packet of the stream or Reset(): when the camera stops they go
+    // with the frame in progress.
+    static constexpr std::size_t kReorderPackets = 8;
+    static constexpr std::uint32_t kReorderSpan = kReorderPackets + 1;
+
     enum class Verdict
     {
         // Hand the packet on.
         Pass,
         // Hand on the packets of TakeReleased() first, then this one: its position is confirmed.
         PassAfterReleased,
+        // Hand on this one first, then the packets of TakeReleased(): it filled a gap in front of them.
+        PassBeforeReleased,
+        // Hand on the packets of TakeReleased(), not this one: it waits for a packet in front of it.
+        ReleasedOnly,
         // Held on probation or dropped: the depacketizer must not see it (now).
         Hold,
     };
 
     Verdict Admit(const CRTPPacket& packet);
-    // The packets that were held for the position just confirmed, oldest first.
-    std::vector<CRTPPacket> TakeReleased();
+    // The packets released by the last Admit(), oldest first; valid until the next Admit() or
+    // Reset(). Their buffers are reused, so that releasing does not allocate once warmed up.
+    std::span<const CRTPPacket> TakeReleased();
     // Forgets the stream: the next packets start a new one (on probation like any other).
     void Reset();
 
@@ -78,14 +95,23 @@ private:
 
     static bool TimestampFollows(std::uint32_t previous, std::uint32_t next);
     static std::size_t TrailSlot(std::uint32_t ssrc, std::uint16_t sequence);
+    Verdict FollowOn(const CRTPPacket& packet, std::uint32_t step);
     Verdict Probation(const CRTPPacket& packet);
     void Confirm(const Position& position);
+    std::uint32_t MissingBelow(std::uint32_t step) const;
+    bool HoldReordered(const CRTPPacket& packet);
+    void ReleaseFollowing();
+    bool GiveUpLowestGap();
+    void Release(HeldPacket& held);
 
     bool m_confirmed = false;
     Position m_stream;
     std::vector<Trail> m_trail = std::vector<Trail>(kTrailSize);
     std::array<HeldPacket, kHeldPackets> m_held;
     std::size_t m_nextHeld = 0;
-    std::vector<std::vector<std::uint8_t>> m_released;
+    // Packets of the confirmed stream that lead its position, waiting for the ones missing below.
+    std::array<HeldPacket, kReorderPackets> m_reordered;
+    std::array<CRTPPacket, kReorderPackets + kMinSequential - 1> m_released;
+    std::size_t m_releasedCount = 0;
 };
 }

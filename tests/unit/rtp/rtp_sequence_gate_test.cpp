@@ -1,11 +1,12 @@
 // Which packets of the camera's address reach the depacketizer: those that follow on from the
 // stream's position; a new position counts once three packets confirm it, and then none of them
-// is lost.
+// is lost; packets swapped on the way reach it in order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,15 @@ public:
             for (const CRTPPacket& held : gate.TakeReleased())
                 passed.push_back(held.GetSequenceNumber());
             break;
+        case Verdict::ReleasedOnly:
+            for (const CRTPPacket& held : gate.TakeReleased())
+                passed.push_back(held.GetSequenceNumber());
+            return;
+        case Verdict::PassBeforeReleased:
+            passed.push_back(packet.GetSequenceNumber());
+            for (const CRTPPacket& held : gate.TakeReleased())
+                passed.push_back(held.GetSequenceNumber());
+            return;
         case Verdict::Pass:
             break;
         }
@@ -119,8 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {{10, 0}, {11, 0}, {12, 0}, {2900, 3000}, {2901, 3000}, {2902, 6000}},
                  {10, 11, 12, 2900, 2901, 2902}},
         GateCase{"DuplicateAndLatePacketsAreDropped",
-                 {{10, 0}, {11, 0}, {12, 0}, {12, 0}, {14, 3000}, {13, 0}, {15, 3000}},
-                 {10, 11, 12, 14, 15}},
+                 {{10, 0}, {11, 0}, {12, 0}, {12, 0}, {13, 0}, {11, 0}, {14, 3000}, {12, 0}},
+                 {10, 11, 12, 13, 14}},
         // A camera that restarted: new source, numbers and timestamps; three packets bring it back.
         GateCase{"RestartWithNewSourceRecoversWithinThreePackets",
                  Then(Stream(100, 5000, 3), Stream(40000, 0x80000000u, 4, 0x55667788)),
@@ -128,13 +138,47 @@ INSTANTIATE_TEST_SUITE_P(
         GateCase{"SequenceJumpOfTheSameSourceRecoversToo",
                  Then(Stream(100, 5000, 3), Stream(20000, 8000, 3)),
                  {100, 101, 102, 20000, 20001, 20002}},
-        // Numbers that follow on with a timestamp from elsewhere are a new position as well.
+        // Numbers that follow on with a timestamp from elsewhere are a new position as well; the
+        // packets after it wait for a real 13 as for a swap, and go on once the window is full.
         GateCase{"TimestampJumpWaitsForConfirmation",
-                 {{10, 0}, {11, 0}, {12, 0}, {13, 50000000}, {14, 2000}, {15, 2000}},
-                 {10, 11, 12, 14, 15}},
+                 Then({{10, 0}, {11, 0}, {12, 0}, {13, 50000000}}, Stream(14, 2000, 9)),
+                 {10, 11, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22}},
         GateCase{"OneForeignSourcePacketAmidTheStreamIsHeldBack",
                  {{10, 0}, {11, 0}, {12, 0}, {13, 0, 0x99}, {13, 0}, {14, 0}},
-                 {10, 11, 12, 13, 14}}),
+                 {10, 11, 12, 13, 14}},
+        // Swapped neighbours are put back in order, so the depacketizer sees no gap.
+        GateCase{"NeighbourSwapArrivesInOrder",
+                 {{10, 0}, {11, 0}, {12, 0}, {14, 3000}, {13, 3000}, {15, 3000}},
+                 {10, 11, 12, 13, 14, 15}},
+        GateCase{"SwapAcrossAFrameEnd",
+                 {{10, 0}, {11, 0}, {12, 0}, {13, 3000}, {15, 6000}, {14, 3000}, {16, 6000}},
+                 {10, 11, 12, 13, 14, 15, 16}},
+        GateCase{"SecondGapBehindTheFirstWaitsToo",
+                 {{10, 0}, {11, 0}, {12, 0}, {14, 0}, {16, 0}, {13, 0}, {15, 0}, {17, 0}},
+                 {10, 11, 12, 13, 14, 15, 16, 17}},
+        GateCase{"DuplicateOfAHeldPacketIsDropped",
+                 {{10, 0}, {11, 0}, {12, 0}, {14, 0}, {14, 0}, {13, 0}, {14, 0}, {15, 0}},
+                 {10, 11, 12, 13, 14, 15}},
+        // 13 never comes: eight packets wait for it, the ninth gives it up, and nothing else is
+        // lost; when 13 turns up after all it is late.
+        GateCase{"LossIsGivenUpWhenTheWindowFills",
+                 Then(Then(Stream(10, 0, 3), Stream(14, 3000, 9)), {{13, 0}, {23, 12000}}),
+                 {10, 11, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23}},
+        GateCase{
+            "WindowFullOfHeldPacketsWithoutTheMissingOne", Then(Stream(10, 0, 3), Stream(14, 3000, 8)), {10, 11, 12}},
+        // More missing than a swap explains: a loss, handed on at once.
+        GateCase{"BurstLossPassesAtOnce", {{10, 0}, {11, 0}, {12, 0}, {17, 3000}}, {10, 11, 12, 17}},
+        // Gaps are given up lowest first, only as far as the newest packet needs.
+        GateCase{"GrowingGapGivesUpTheLowestFirst",
+                 {{10, 0}, {11, 0}, {12, 0}, {14, 0}, {18, 0}, {15, 0}, {16, 0}, {17, 0}},
+                 {10, 11, 12, 14, 15, 16, 17, 18}},
+        GateCase{"SwapAtTheWindowEdgeAfterALoss",
+                 Then(Then(Stream(10, 0, 3), Stream(14, 3000, 8)), {{23, 12000}, {22, 12000}, {24, 12000}}),
+                 {10, 11, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24}},
+        // The camera restarted while a packet waited for its predecessor: it goes on first.
+        GateCase{"HeldPacketGoesOnBeforeANewSource",
+                 Then({{10, 0}, {11, 0}, {12, 0}, {14, 0}}, Stream(40000, 0x80000000u, 3, 0x55667788)),
+                 {10, 11, 12, 14, 40000, 40001, 40002}}),
     [](const ::testing::TestParamInfo<GateCase>& info) { return info.param.name; });
 
 // Packets with the camera's source and random numbers, timestamps and payloads, nine for each
@@ -165,6 +209,36 @@ TEST(SequenceGateFlood, ForgedPacketsOfTheRightSourceNeverPass)
     EXPECT_TRUE(std::equal(run.passed.begin(), run.passed.end(), real.end() - run.passed.size()));
 }
 
+// A lossy relay: 5 % of the packets lost and 5 % swapped with their neighbour. Every packet that
+// arrives reaches the depacketizer, in order.
+TEST(SequenceGateLossyRelay, HandsOnEveryPacketThatArrivesInOrder)
+{
+    std::mt19937 random(7);
+    std::vector<Sent> arriving = Stream(1000, 0, 3);
+    std::vector<std::uint16_t> expected = {1000, 1001, 1002};
+    const std::vector<Sent> stream = Stream(1003, 3000, 20000);
+    for (std::size_t i = 0; i < stream.size(); ++i)
+    {
+        // The last few arrive as sent, so that nothing is left waiting at the end.
+        const bool tail = i + 12 >= stream.size();
+        if (!tail && random() % 20 == 0)
+            continue;
+        expected.push_back(stream[i].sequence);
+        if (!tail && random() % 20 == 0)
+        {
+            expected.push_back(stream[i + 1].sequence);
+            arriving.push_back(stream[i + 1]);
+            arriving.push_back(stream[i++]);
+            continue;
+        }
+        arriving.push_back(stream[i]);
+    }
+    GateRun run;
+    for (const Sent& sent : arriving)
+        run.Send(sent);
+    EXPECT_EQ(run.passed, expected);
+}
+
 TEST(SequenceGateReset, StartsOverOnProbation)
 {
     GateRun run;
@@ -176,6 +250,19 @@ TEST(SequenceGateReset, StartsOverOnProbation)
     run.passed.clear();
     run.Send({13, 0});
     EXPECT_TRUE(run.passed.empty()) << "the reopened stream is confirmed afresh";
+}
+
+TEST(SequenceGateReset, DropsPacketsHeldForASwap)
+{
+    GateRun run;
+    for (const Sent& sent : Stream(0, 0, 3))
+        run.Send(sent);
+    run.Send({4, 0});
+    run.gate.Reset();
+    run.passed.clear();
+    for (const Sent& sent : Stream(5, 0, 3))
+        run.Send(sent);
+    EXPECT_EQ(run.passed, (std::vector<std::uint16_t>{5, 6, 7}));
 }
 
 // A held packet reaches the depacketizer as it came: marker, type, source, CSRCs, extension, payload.
@@ -192,7 +279,7 @@ TEST(SequenceGateRelease, HandsOnHeldPacketsUnchanged)
     ASSERT_EQ(gate.Admit(first), Verdict::Hold);
     ASSERT_EQ(gate.Admit(Packet({8, 0x10000, 0xAABBCCDD})), Verdict::Hold);
     ASSERT_EQ(gate.Admit(Packet({9, 0x10000, 0xAABBCCDD})), Verdict::PassAfterReleased);
-    const std::vector<CRTPPacket> released = gate.TakeReleased();
+    const std::span<const CRTPPacket> released = gate.TakeReleased();
     ASSERT_EQ(released.size(), 2u);
     const CRTPPacket& held = released.front();
     EXPECT_TRUE(held.GetMarker());
