@@ -8,8 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "live_video_fixture.h"
 #include "platform/clock.h"
@@ -100,15 +103,22 @@ TEST_F(ForgedFlood, LeavesTheRecordingDecodableWithHardlyABogusFrame)
     ASSERT_TRUE(ssrc && port) << proxy.ServerBytes();
     const std::size_t before = kit.Sink().Frames().size();
     Flood(static_cast<std::uint16_t>(*port), *ssrc);
+    // The same at the RTCP port: the reports' parser drops it, and the session is not restarted over it.
+    Flood(static_cast<std::uint16_t>(*port + 1), *ssrc);
     const std::size_t during = kit.Sink().Frames().size() - before;
     ASSERT_TRUE(kit.Sink().WaitForFrames(kit.Sink().Frames().size() + 10, 10s)) << "video goes on";
+    const std::vector<std::string> requests = proxy.Requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const std::string& request) { return request.rfind("SETUP ", 0) == 0; }),
+              1)
+        << "one session throughout";
     capture->StopChannel(0);
     const std::uint64_t stopped = platform::FileTimeNow();
 
     const std::vector<hostkit::DeliveredFrame> frames = kit.Sink().Frames();
     const auto bogus = static_cast<std::size_t>(std::count_if(frames.begin(), frames.end(), IsBogus));
     std::printf("forged flood: %zu bogus of %zu frames (%zu while %d forged packets and %d random datagrams "
-                "arrived)\n",
+                "arrived at each of the RTP and RTCP ports)\n",
                 bogus, frames.size(), during, kForgedPackets, kRandomDatagrams);
     EXPECT_LE(bogus, kBogusFramesAllowed);
     std::size_t decoded = 0;
