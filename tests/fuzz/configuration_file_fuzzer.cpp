@@ -4,7 +4,6 @@
 //
 // Input: one byte of channel index, two bytes of HTTP port (big-endian), one byte N (address length,
 // taken modulo 32), N bytes of device address, then the file.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -13,9 +12,9 @@
 #include <fstream>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 #include "core/configuration.h"
+#include "fuzz_scratch.h"
 
 namespace
 {
@@ -25,24 +24,9 @@ void Check(bool condition)
         __builtin_trap();
 }
 
-// Memory-backed when the machine has such a directory: every save of the store is synced to disk,
-// which on a real disk would cost each run milliseconds.
-std::filesystem::path BaseDirectory()
-{
-    const std::filesystem::path memory("/dev/shm");
-    std::error_code error;
-    return std::filesystem::is_directory(memory, error) ? memory : std::filesystem::temp_directory_path();
-}
-
 const std::filesystem::path& Directory()
 {
-    static const std::filesystem::path directory = []
-    {
-        auto path = BaseDirectory() / ("configuration-file-fuzzer-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(path);
-        return path;
-    }();
-    return directory;
+    return kestrav::fuzz::ScratchDirectory("configuration-file");
 }
 
 bool Contains(std::string_view text, std::string_view part)

@@ -3,7 +3,6 @@
 // the capacity, each slot and each name once).
 //
 // Input: one byte of capacity, then the file.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +10,8 @@
 #include <fstream>
 #include <set>
 #include <string>
-#include <system_error>
 
+#include "fuzz_scratch.h"
 #include "ptz/preposition_list.h"
 
 namespace
@@ -23,24 +22,9 @@ void Check(bool condition)
         __builtin_trap();
 }
 
-// Memory-backed when the machine has such a directory: every save of the store is synced to disk,
-// which on a real disk would cost each run milliseconds.
-std::filesystem::path BaseDirectory()
-{
-    const std::filesystem::path memory("/dev/shm");
-    std::error_code error;
-    return std::filesystem::is_directory(memory, error) ? memory : std::filesystem::temp_directory_path();
-}
-
 const std::filesystem::path& Directory()
 {
-    static const std::filesystem::path directory = []
-    {
-        auto path = BaseDirectory() / ("preset-file-fuzzer-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(path);
-        return path;
-    }();
-    return directory;
+    return kestrav::fuzz::ScratchDirectory("preset-file");
 }
 }
 
