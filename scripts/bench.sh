@@ -5,7 +5,9 @@
 #      against `ffmpeg -rtsp_transport T -i URL -c copy -f null -` on the same camera in the same run; user+sys
 #      CPU of the receiving process over N long runs and one short run each. Steady state = (median long-run CPU
 #      - short-run CPU) / (median long-run frames - short-run frames) per 1000 frames, which takes the start-up
-#      (FFmpeg's probing, the module's device open) out; whole-run figures include it.
+#      (FFmpeg's probing, the module's device open) out, but moves with the start-up's own variation; so the CPU
+#      of each running process is also sampled from its 8th second to 4 s before its end (schedstat of all its
+#      threads) and given per 1000 frames at 25 fps. Whole-run figures include the start-up.
 #   b. the depacketizers on the recorded streams of tests/data, as a multiple of a memcpy of the same bytes
 #      (bench/depacketizer_bench).
 #   c. scale: the camera opened as 1, 16, 64 ... devices in one brantel-host (`--devices N`), each receiving a
@@ -142,6 +144,33 @@ row()
     rows+=("| $1 | $2 | $3 |")
 }
 
+# The steady state sampled inside each long run, away from its start and its end: from the 8th second for all but
+# the last 4 (30 s runs: 18 s). No window for runs shorter than 20 s.
+window_from=8
+window_len=$((long >= 20 ? long - window_from - 4 : 0))
+
+# CPU time of a running process, all its threads, in nanoseconds (the scheduler's own count).
+process_cpu_ns()
+{
+    cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%d\n", s }'
+}
+
+# Writes to $2 the CPU-s process $1 spends in the window of a long run; nothing when there is no window or the
+# process ended before the window did (its threads' times would be gone).
+sample_window()
+{
+    local pid=$1 out=$2 before after
+    : >"$out"
+    ((window_len > 0)) || return 0
+    sleep "$window_from"
+    before=$(process_cpu_ns "$pid")
+    sleep "$window_len"
+    after=$(process_cpu_ns "$pid")
+    if kill -0 "$pid" 2>/dev/null; then
+        awk -v a="$before" -v b="$after" 'BEGIN { printf "%.6f\n", (b - a) / 1e9 }' >"$out"
+    fi
+}
+
 # Starts camsim.py with the given arguments; sets camera_http, camera_rtsp and camera_pid.
 start_camera()
 {
@@ -201,15 +230,24 @@ probe_camera()
 stream_1080p=h264,kind=main,size=1920x1080,fps=25,quality=100
 
 # One brantel-host record --discard; prints "frames cpu kbit lost gap_frames streams_with_frames streams
-# threads rss_kb hwm_kb" (frames lost; frames missing in capture-time gaps, late deliveries included).
+# threads rss_kb hwm_kb window_cpu" (frames lost; frames missing in capture-time gaps, late deliveries included;
+# window_cpu is "-" but for long runs).
 run_module()
 {
     local dir=$1 params=$2 seconds=$3 devices=$4
-    local out=$work/module.out
+    local out=$work/module.out window=$work/module.window pid sampler
     "$dir/brantel-host" record --address 127.0.0.1 --port "$camera_http" --params-file "$params" \
         --stream "$stream_1080p" --devices "$devices" --discard --duration "$seconds" --status-interval 86400 \
-        >"$out" 2>&1 </dev/null || true
-    awk '
+        >"$out" 2>&1 </dev/null &
+    pid=$!
+    : >"$window"
+    if [[ "$seconds" == "$long" ]]; then
+        sample_window "$pid" "$window" &
+        sampler=$!
+    fi
+    wait "$pid" || true
+    [[ -z "${sampler:-}" ]] || wait "$sampler" || true
+    awk -v window="$(cat "$window")" '
         /^  totals: / {
             streams = $2; with = $4; frames = $7
             for (i = 1; i <= NF; i++) {
@@ -229,9 +267,9 @@ run_module()
             for (i = 1; i <= NF; i++) if ($(i + 1) == "kbit/s,") kbit = $i
         }
         END {
-            if (frames == "") { print "0 0 0 0 0 0 0 0 0 0"; exit }
-            printf "%s %s %s %s %s %s %s %s %s %s\n", frames, cpu, (kbit == "" ? 0 : kbit), lost, missing, with,
-                streams, threads, rss, hwm
+            if (frames == "") { print "0 0 0 0 0 0 0 0 0 0 -"; exit }
+            printf "%s %s %s %s %s %s %s %s %s %s %s\n", frames, cpu, (kbit == "" ? 0 : kbit), lost, missing, with,
+                streams, threads, rss, hwm, (window == "" ? "-" : window)
         }' "$out"
     {
         echo "==== brantel-host $dir --devices $devices --duration $seconds"
@@ -239,11 +277,11 @@ run_module()
     } >>"$logs/brantel-host.log"
 }
 
-# One FFmpeg receiving the same stream; prints "frames cpu".
+# One FFmpeg receiving the same stream; prints "frames cpu window_cpu".
 run_ffmpeg()
 {
     local transport=$1 seconds=$2 url=$3
-    local out=$work/ffmpeg.out
+    local out=$work/ffmpeg.out window=$work/ffmpeg.window wrapper ffmpeg_pid= sampler=
     # FFmpeg's own CPU time to the microsecond (GNU time rounds to 10 ms, too coarse for a few seconds of a stream).
     /usr/bin/python3 -c '
 import resource, subprocess, sys
@@ -251,15 +289,30 @@ subprocess.run(sys.argv[1:], stdin=subprocess.DEVNULL)
 usage = resource.getrusage(resource.RUSAGE_CHILDREN)
 print("BENCH-TIME", usage.ru_utime, usage.ru_stime, file=sys.stderr)
 ' ffmpeg -nostdin -hide_banner -rtsp_transport "$transport" -i "$url" -t "$seconds" -c copy -f null - \
-        >"$out" 2>&1 </dev/null || true
+        >"$out" 2>&1 </dev/null &
+    wrapper=$!
+    : >"$window"
+    if [[ "$seconds" == "$long" ]]; then
+        for _ in $(seq 1 50); do
+            ffmpeg_pid=$(pgrep -P "$wrapper" -x ffmpeg || true)
+            [[ -z "$ffmpeg_pid" ]] || break
+            sleep 0.02
+        done
+        if [[ -n "$ffmpeg_pid" ]]; then
+            sample_window "$ffmpeg_pid" "$window" &
+            sampler=$!
+        fi
+    fi
+    wait "$wrapper" || true
+    [[ -z "$sampler" ]] || wait "$sampler" || true
     {
         echo "==== ffmpeg $transport $seconds s"
         tr '\r' '\n' <"$out" | tail -n 5
     } >>"$logs/ffmpeg.log"
-    tr '\r' '\n' <"$out" | awk '
+    tr '\r' '\n' <"$out" | awk -v window="$(cat "$window")" '
         /^frame=/ { sub(/^frame= */, ""); frames = $1 }
         /^BENCH-TIME / { cpu = $2 + $3 }
-        END { printf "%s %s\n", (frames == "" ? 0 : frames), (cpu == "" ? 0 : cpu) }'
+        END { printf "%s %s %s\n", (frames == "" ? 0 : frames), (cpu == "" ? 0 : cpu), (window == "" ? "-" : window) }'
 }
 
 median()
@@ -278,18 +331,27 @@ end_to_end()
     local url=rtsp://127.0.0.1:$camera_rtsp$url_path
     for transport in udp tcp; do
         dir=$work/host-$source-$transport
-        local m_frames=() m_cpu=() f_frames=() f_cpu=() kbit=0 lost=0
+        local m_frames=() m_cpu=() f_frames=() f_cpu=() m_window=() f_window=() kbit=0 lost=0
         local m_short f_short r
         note "part a, $source camera, $transport: $runs x ${long} s and 1 x ${short} s each, module and FFmpeg"
         read -r m_short_frames m_short_cpu _ <<<"$(run_module "$dir" "$params" "$short" 1)"
         read -r f_short_frames f_short_cpu <<<"$(run_ffmpeg "$transport" "$short" "$url")"
         for ((r = 0; r < runs; r++)); do
-            local frames cpu k l
-            read -r frames cpu k l _ <<<"$(run_module "$dir" "$params" "$long" 1)"
+            local frames cpu k l window
+            read -r frames cpu k l _ _ _ _ _ _ window <<<"$(run_module "$dir" "$params" "$long" 1)"
             m_frames+=("$frames") m_cpu+=("$cpu") kbit=$k lost=$((lost + l))
-            read -r frames cpu <<<"$(run_ffmpeg "$transport" "$long" "$url")"
+            [[ "$window" == - ]] || m_window+=("$window")
+            read -r frames cpu window <<<"$(run_ffmpeg "$transport" "$long" "$url")"
             f_frames+=("$frames") f_cpu+=("$cpu")
+            [[ "$window" == - ]] || f_window+=("$window")
         done
+        # The window's frames at the camera's 25 fps, the same for both.
+        local mwin=- fwin=- wratio=n/a
+        if ((${#m_window[@]} > 0 && ${#f_window[@]} > 0)); then
+            read -r mwin fwin wratio < <(awk -v m="$(median "${m_window[@]}")" -v f="$(median "${f_window[@]}")" \
+                -v frames="$((25 * window_len))" \
+                'BEGIN { printf "%.3f %.3f %.2f\n", m * 1000 / frames, f * 1000 / frames, (f > 0 ? m / f : 0) }')
+        fi
         local mf mc ff fc
         mf=$(median "${m_frames[@]}") mc=$(median "${m_cpu[@]}")
         ff=$(median "${f_frames[@]}") fc=$(median "${f_cpu[@]}")
@@ -309,8 +371,13 @@ end_to_end()
         IFS=$'\t' read -r steady_m steady_f steady_r whole_m whole_f whole_r < <(sed -n 1p "$work/e2e.txt")
         IFS=$'\t' read -r start_m start_f < <(sed -n 2p "$work/e2e.txt")
         local what="$source camera, $T, ${kbit} kbit/s"
-        row "a. end to end" "$what: steady state CPU-s per 1000 frames, module / FFmpeg" \
+        row "a. end to end" "$what: steady state (${long} s runs less the ${short} s run) CPU-s per 1000 frames, module / FFmpeg" \
             "$steady_m / $steady_f = **$steady_r**"
+        if [[ "$mwin" != - ]]; then
+            row "a. end to end" \
+                "$what: steady state sampled from second $window_from to $((window_from + window_len)) of the ${long} s runs (median), CPU-s per 1000 frames, module / FFmpeg" \
+                "$mwin / $fwin = **$wratio**"
+        fi
         row "a. end to end" "$what: whole ${long} s run CPU-s per 1000 frames, module / FFmpeg" \
             "$whole_m / $whole_f = $whole_r"
         row "a. end to end" "$what: CPU-s of a whole ${short} s run, module / FFmpeg; frames of the median ${long} s run" \
@@ -386,7 +453,7 @@ if part c; then
                 fi
                 note "part c, $transport: $n streams for ${scale_seconds} s"
                 before=$(replay_cpu)
-                read -r frames cpu kbit lost gap with streams threads rss hwm \
+                read -r frames cpu kbit lost gap with streams threads rss hwm _ \
                     <<<"$(run_module "$work/host-scale-$transport" "$work/scale.params" "$scale_seconds" "$n")"
                 after=$(replay_cpu)
                 verdict="no frame lost"
