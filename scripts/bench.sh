@@ -20,7 +20,7 @@
 #   --quick            8 s + 3 s end-to-end runs, 6 s scale steps at 1, 16 and 64 streams, 1 s per recorded stream
 #   --long S, --short S   end-to-end run lengths (default 30 and 5); --runs N long runs (default 3)
 #   --scale-seconds S  length of each scale step (default 20)
-#   --scale "N ..."    stream counts to try (default "1 16 32 64 96 128"; the steps after the first one that
+#   --scale "N ..."    stream counts to try (default "1 16 32 64 96 128 192 256"; the steps after the first one that
 #                      loses frames are skipped, except those up to 64)
 #   --e2e-source       the camera of part a: live (the GStreamer encoder of camsim, whatever bit rate its test
 #                      picture comes to), replay (the recorded 8 Mbit/s stream) or both (default)
@@ -47,7 +47,7 @@ long=30
 short=5
 runs=3
 scale_seconds=20
-scale_steps="1 16 32 64 96 128"
+scale_steps="1 16 32 64 96 128 192 256"
 depack_seconds=2
 e2e_source=both
 only=
