@@ -325,9 +325,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<TransportFault>& info) { return info.param.name; });
 
 // Five per cent of the packets lost and as many swapped with their neighbour, for four seconds, by a
-// relay between the camera and the module's ports. A frame that lost a packet is not delivered, and
-// neither is anything up to the next key frame (a swap counts as a loss, as packets are taken in
-// arrival order): at this rate about one frame a second gets through, but every one decodes.
+// relay between the camera and the module's ports. Swapped packets are put back in order; a frame that
+// lost a packet is not delivered, and neither is anything up to the next key frame: at this rate a few
+// frames a second get through, and every one decodes.
 TEST_F(NetworkFaults, LossAndReorderingCostFramesButNeverDeliverABrokenOne)
 {
     StartCifCamera();
