@@ -25,7 +25,7 @@ constexpr std::uint32_t kFailedWaitPauseMilliseconds = 10;
 // A port that stays busy is read at most this often (a delay no viewer sees): its datagrams wait in the socket's buffer
 // and come in one batch, instead of waking the reading thread once each. A port whose datagrams come further apart is
 // read as each arrives.
-constexpr std::uint64_t kCoalesceMilliseconds = 20;
+constexpr std::uint64_t kCoalesceMilliseconds = 40;
 // Datagrams read per call: one wake-up and one read for a burst instead of one per datagram; fewer
 // when the datagrams are large, so that a port's buffers stay within some 64 KiB.
 constexpr std::size_t kBatchDatagrams = 32;
