@@ -8,7 +8,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// winsock2.h must come before windows.h, which would otherwise pull in the old winsock.h.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <cstdint>
