@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/wait.h"
@@ -27,10 +28,30 @@ HANDLE TerminationWakeEvent();
 // Throws ThreadTerminated when the calling module thread is terminated and may unwind here.
 void ThrowIfTerminated();
 
-// Waits for any of `handles` (at most MAXIMUM_WAIT_OBJECTS - 1) or the thread's termination.
-// Returns the index of the signaled handle, or -1 on time-out, -2 on failure; throws
-// ThreadTerminated when the thread is terminated and may unwind here.
+// Waits for any of `handles` (at most kMaximumWaitHandles) or the thread's termination. The index of
+// the first signaled handle, kWaitTimedOut or kWaitFailed; throws ThreadTerminated when the thread is
+// terminated and may unwind here.
+inline constexpr DWORD kMaximumWaitHandles = MAXIMUM_WAIT_OBJECTS - 1;
 inline constexpr int kWaitTimedOut = -1;
 inline constexpr int kWaitFailed = -2;
 int WaitForAnyOrTermination(const HANDLE* handles, DWORD count, std::uint32_t milliseconds);
+
+// A module thread's termination; owned by its thread control.
+struct TerminationState
+{
+    TerminationState();
+    ~TerminationState();
+    TerminationState(const TerminationState&) = delete;
+    TerminationState& operator=(const TerminationState&) = delete;
+
+    // Manual reset, and never reset: every wait after the termination returns at once.
+    HANDLE wakeEvent = nullptr;
+    std::atomic<bool> requested{false};
+};
+
+// The calling thread's state when it is a module thread, else null.
+void SetCurrentTerminationState(TerminationState* state);
+
+// Marks the state terminated and wakes the thread's current or next wait.
+void RequestTermination(TerminationState* state);
 }
