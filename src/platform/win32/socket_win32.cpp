@@ -130,6 +130,8 @@ class EventSelection
 public:
     EventSelection(SOCKET socket, WSAEVENT event, long events) : m_socket(socket)
     {
+        if (event == WSA_INVALID_EVENT)
+            return;
         m_ticket = win32::BeginSocketWait(socket, event);
         if (m_ticket != 0 && WSAEventSelect(socket, event, events) != 0)
         {
@@ -214,7 +216,7 @@ SocketWait WaitForSocket(SocketHandle socket, WaitKind kind, std::uint32_t milli
 
     const WsaEvent event;
     const long events = kind == WaitKind::Readable ? (FD_READ | FD_CLOSE) : (FD_CONNECT | FD_WRITE | FD_CLOSE);
-    const EventSelection selection(native, event.Get(), event.Get() != WSA_INVALID_EVENT ? events : 0);
+    const EventSelection selection(native, event.Get(), events);
     for (;;)
     {
         // Asked again after every wake-up: events recorded before the selection signal nothing.
