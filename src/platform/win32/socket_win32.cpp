@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/win32/socket_registry_win32.h"
 
@@ -193,7 +194,7 @@ std::uint32_t Remaining(std::uint64_t deadline, bool forever)
 {
     if (forever)
         return kInfinite - 1;
-    const std::uint64_t now = GetTickCount64();
+    const std::uint64_t now = MonotonicMilliseconds();
     return now >= deadline ? 0 : static_cast<std::uint32_t>(deadline - now);
 }
 
@@ -204,8 +205,7 @@ SocketWait WaitForSocket(SocketHandle socket, WaitKind kind, std::uint32_t milli
         return Fail(SocketWait::Failed, kSocketErrorNotSocket);
     const SOCKET native = Native(socket);
     const bool forever = milliseconds == kInfinite;
-    // GetTickCount64's steps of up to 16 ms are finer than any time-out the module gives.
-    const std::uint64_t deadline = GetTickCount64() + (forever ? 0 : milliseconds);
+    const std::uint64_t deadline = MonotonicMilliseconds() + (forever ? 0 : milliseconds);
 
     win32::ThrowIfTerminated();
     Readiness readiness = ReadinessNow(native, kind);
