@@ -32,8 +32,9 @@ struct FileVersion
 #if defined(_WIN32)
 // Version of the host's core library, or nullopt when it cannot be found. The rule:
 // the library "vaultex.dll" already loaded into the process, else found in the host
-// executable's directory, else in the system directory, the Windows directory or PATH;
-// its version is the file version of its version resource.
+// executable's directory, else in the system directory, the Windows directory or PATH (the
+// loader's search without the current directory); its version is the product version of
+// its version resource.
 #else
 // Version of the host's core library, or nullopt when it cannot be found. The rule:
 // the library "libvaultex.so" already loaded into the process, else found in the host

@@ -37,7 +37,7 @@ std::wstring ModulePath(HMODULE module)
     return {};
 }
 
-// The fixed version of the file's version resource; the file is read, never loaded.
+// The fixed part of the file's version resource; the file is read, never loaded.
 std::optional<FileVersion> VersionOfFile(const std::wstring& path)
 {
     DWORD ignored = 0;
@@ -54,8 +54,9 @@ std::optional<FileVersion> VersionOfFile(const std::wstring& path)
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block);
     if (fixed->dwSignature != 0xFEEF04BD)
         return std::nullopt;
-    return FileVersion{HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
-                       LOWORD(fixed->dwFileVersionLS)};
+    // The product version, which names the host's release; the file version may differ per file.
+    return FileVersion{HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
+                       HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS)};
 }
 
 std::wstring SystemDirectory(UINT(WINAPI* query)(LPWSTR, UINT))

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/win32/socket_registry_win32.h"
 
@@ -130,6 +131,8 @@ class EventSelection
 public:
     EventSelection(SOCKET socket, WSAEVENT event, long events) : m_socket(socket)
     {
+        if (event == WSA_INVALID_EVENT)
+            return;
         m_ticket = win32::BeginSocketWait(socket, event);
         if (m_ticket != 0 && WSAEventSelect(socket, event, events) != 0)
         {
@@ -191,7 +194,7 @@ std::uint32_t Remaining(std::uint64_t deadline, bool forever)
 {
     if (forever)
         return kInfinite - 1;
-    const std::uint64_t now = GetTickCount64();
+    const std::uint64_t now = MonotonicMilliseconds();
     return now >= deadline ? 0 : static_cast<std::uint32_t>(deadline - now);
 }
 
@@ -202,8 +205,7 @@ SocketWait WaitForSocket(SocketHandle socket, WaitKind kind, std::uint32_t milli
         return Fail(SocketWait::Failed, kSocketErrorNotSocket);
     const SOCKET native = Native(socket);
     const bool forever = milliseconds == kInfinite;
-    // GetTickCount64's steps of up to 16 ms are finer than any time-out the module gives.
-    const std::uint64_t deadline = GetTickCount64() + (forever ? 0 : milliseconds);
+    const std::uint64_t deadline = MonotonicMilliseconds() + (forever ? 0 : milliseconds);
 
     win32::ThrowIfTerminated();
     Readiness readiness = ReadinessNow(native, kind);
@@ -214,7 +216,7 @@ SocketWait WaitForSocket(SocketHandle socket, WaitKind kind, std::uint32_t milli
 
     const WsaEvent event;
     const long events = kind == WaitKind::Readable ? (FD_READ | FD_CLOSE) : (FD_CONNECT | FD_WRITE | FD_CLOSE);
-    const EventSelection selection(native, event.Get(), event.Get() != WSA_INVALID_EVENT ? events : 0);
+    const EventSelection selection(native, event.Get(), events);
     for (;;)
     {
         // Asked again after every wake-up: events recorded before the selection signal nothing.
