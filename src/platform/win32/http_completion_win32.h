@@ -19,6 +19,9 @@
 // the owner, who does it as soon as the call returns (calls on an asynchronous handle do not block).
 #pragma once
 
+// winsock2.h before windows.h, as every Windows header of the platform layer has it.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <cstdint>

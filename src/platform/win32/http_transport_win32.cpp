@@ -1,4 +1,7 @@
 // The real WinHTTP and WinINet behind the transport (winhttp.dll, wininet.dll).
+// winsock2.h before windows.h, as every Windows header of the platform layer has it.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <memory>

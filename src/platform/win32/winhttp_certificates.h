@@ -2,8 +2,11 @@
 // of its own for a store other than the system's.
 #pragma once
 
-#include <wincrypt.h>
+#include <winsock2.h>
+
 #include <windows.h>
+
+#include <wincrypt.h>
 #include <winhttp.h>
 
 #include <memory>

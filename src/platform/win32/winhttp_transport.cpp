@@ -1,4 +1,7 @@
 // The WinHTTP-shaped stack on WinHTTP itself, in asynchronous mode (see http_completion_win32.h).
+// winsock2.h before windows.h, as every Windows header of the platform layer has it.
+#include <winsock2.h>
+
 #include <windows.h>
 #include <winhttp.h>
 

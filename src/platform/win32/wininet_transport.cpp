@@ -1,6 +1,9 @@
 // The WinINet-shaped stack on WinINet itself, in asynchronous mode (see http_completion_win32.h):
 // credentials given at connect, challenges answered by WinINet, the response head received with the
 // send.
+// winsock2.h before windows.h, as every Windows header of the platform layer has it.
+#include <winsock2.h>
+
 #include <windows.h>
 #include <wininet.h>
 
