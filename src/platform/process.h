@@ -29,10 +29,17 @@ struct FileVersion
     std::uint16_t revision = 0;
 };
 
+#if defined(_WIN32)
+// Version of the host's core library, or nullopt when it cannot be found. The rule:
+// the library "vaultex.dll" already loaded into the process, else found in the host
+// executable's directory, else in the system directory, the Windows directory or PATH;
+// its version is the file version of its version resource.
+#else
 // Version of the host's core library, or nullopt when it cannot be found. The rule:
 // the library "libvaultex.so" already loaded into the process, else found in the host
 // executable's directory, else in the system library directories; its version is read
 // from the real file name ("libvaultex.so.6.3.0.0" is 6.3.0.0; missing fields are 0).
+#endif
 std::optional<FileVersion> FindHostCoreVersion(const std::string& hostDirectory);
 
 // The version part of a host core library file name, or nullopt when it has none.
