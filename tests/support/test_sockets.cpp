@@ -84,11 +84,31 @@ platform::SocketAddressV4 Loopback(std::uint16_t port)
     return SocketAddress("127.0.0.1", port);
 }
 
+namespace
+{
+// True when a datagram of `socket` reaches a receiver on 127.0.0.1 from `local`.
+bool SendsFrom(platform::SocketHandle socket, const platform::SocketAddressV4& local)
+{
+    const platform::SocketHandle receiver = OpenUdpSocket();
+    const std::uint8_t probe[1] = {0};
+    platform::SocketAddressV4 sender{};
+    std::uint8_t buffer[16];
+    const bool arrived = platform::SendToSocket(socket, probe, Loopback(platform::GetSocketLocalPort(receiver))) == 1 &&
+                         platform::WaitForSocketReadable(receiver, 2000) == platform::WaitResult::Signaled &&
+                         platform::ReceiveFromSocket(receiver, buffer, &sender) == 1;
+    platform::CloseSocket(receiver);
+    return arrived && sender.address == local.address;
+}
+}
+
 platform::SocketHandle OpenUdpSocket(const char* localAddress)
 {
     EnsureSocketsStarted();
+    const platform::SocketAddressV4 local = SocketAddress(localAddress, 0);
     const platform::SocketHandle socket = platform::CreateSocket(platform::SocketKind::Udp);
-    if (socket != platform::kInvalidSocket && !Bind(socket, SocketAddress(localAddress, 0)))
+    if (socket == platform::kInvalidSocket)
+        return socket;
+    if (!Bind(socket, local) || (local != Loopback(0) && !SendsFrom(socket, local)))
     {
         platform::CloseSocket(socket);
         return platform::kInvalidSocket;

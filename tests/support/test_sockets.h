@@ -24,7 +24,9 @@ platform::SocketAddressV4 SocketAddress(const char* dotted, std::uint16_t port);
 platform::SocketAddressV4 Loopback(std::uint16_t port);
 
 // A UDP socket bound to a free port of `localAddress` (a sender the module must tell apart from the
-// camera binds to 127.0.0.2); kInvalidSocket on failure.
+// camera binds to 127.0.0.2); kInvalidSocket on failure, and also when its datagrams would not leave
+// from that address: Wine binds a UDP socket to the interface rather than the address, so that under
+// Wine a "127.0.0.2" sender still sends from 127.0.0.1 and cannot play a stranger.
 platform::SocketHandle OpenUdpSocket(const char* localAddress = "127.0.0.1");
 
 // A TCP socket listening on a free port of 127.0.0.1 (platform::GetSocketLocalPort tells which);

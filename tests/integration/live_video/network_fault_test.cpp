@@ -271,7 +271,7 @@ void Garbage(const FaultTargets& targets)
     const auto ports = ClientPorts(targets.rtsp.ClientBytes());
     ASSERT_TRUE(ports.has_value());
     StrangerSocket stranger;
-    ASSERT_TRUE(stranger.IsBound());
+    ASSERT_TRUE(stranger.IsBound()) << "127.0.0.2 cannot be bound here";
     std::mt19937 random(18);
     for (int i = 0; i < 2000; ++i)
     {
@@ -288,7 +288,7 @@ void Flood(const FaultTargets& targets)
     const auto ports = ClientPorts(targets.rtsp.ClientBytes());
     ASSERT_TRUE(ports.has_value());
     StrangerSocket stranger;
-    ASSERT_TRUE(stranger.IsBound());
+    ASSERT_TRUE(stranger.IsBound()) << "127.0.0.2 cannot be bound here";
     std::vector<std::uint8_t> datagram(1200, 0x5A);
     datagram[0] = 0x80;
     datagram[1] = 96;

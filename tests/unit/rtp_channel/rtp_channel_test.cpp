@@ -64,6 +64,7 @@ class RtpSender
 {
 public:
     explicit RtpSender(const char* from = "127.0.0.1") : m_socket(testing::OpenUdpSocket(from)) {}
+    bool IsBound() const { return m_socket != platform::kInvalidSocket; }
     ~RtpSender()
     {
         Stop();
@@ -217,6 +218,8 @@ TEST_F(RtpChannel, DropsPacketsOfOtherSenders)
     ASSERT_TRUE(channel->Start(Params()));
     ASSERT_TRUE(WaitForPort());
     RtpSender intruder("127.0.0.2");
+    if (!intruder.IsBound())
+        GTEST_SKIP() << "127.0.0.2 cannot be bound here";
     for (int i = 0; i < 20; ++i)
         intruder.Send(channel->GetRtpPort());
     EXPECT_FALSE(kit.Sink().WaitForFrames(1, 300ms));
