@@ -35,7 +35,7 @@ public:
 
     const std::filesystem::path& Path() const { return m_path; }
     // The directory as the driver reports it, with its trailing separator.
-    std::string Text() const { return m_path.string() + "/"; }
+    std::string Text() const { return m_path.string() + platform::kPathSeparator; }
 
     // Installs a host core library of the given version beside the "executable".
     void InstallHostCore(const std::string& version) const
