@@ -1,4 +1,7 @@
 // The WinHTTP-shaped stack on WinHTTP itself, in asynchronous mode (see http_completion_win32.h).
+//
+// Under Wine, WinHTTP reports an asynchronous send complete only once the response head has come, so
+// there SendRequest waits for the head within its own budget and ReceiveResponse returns at once.
 // winsock2.h before windows.h, as every Windows header of the platform layer has it.
 #include <winsock2.h>
 
