@@ -128,7 +128,8 @@ public:
                                             std::pair{INTERNET_OPTION_SEND_TIMEOUT, m_timeouts.send},
                                             std::pair{INTERNET_OPTION_RECEIVE_TIMEOUT, m_timeouts.receive}})
         {
-            DWORD native = value;
+            // WinINet's endless wait is all bits set, where the transport's is 0.
+            DWORD native = value == 0 ? INFINITE : value;
             const HttpError error = m_completion->Use(
                 [&](void* handle) { return Done(InternetSetOptionW(handle, option, &native, sizeof(native))); });
             if (error != kHttpOk)
