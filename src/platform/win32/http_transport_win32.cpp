@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <new>
 #include <string>
 
 #include "platform/http_transport.h"
@@ -32,8 +33,16 @@ public:
 
     void OutputDebugText(const std::string& text) override
     {
-        const std::wstring line = win32::Widen(text + "\n");
-        OutputDebugStringW(line.c_str());
+        try
+        {
+            const std::wstring line = win32::Widen(text + "\n");
+            OutputDebugStringW(line.c_str());
+        }
+        catch (const std::bad_alloc&)
+        {
+            // The text as it is, without its line end, rather than nothing.
+            OutputDebugStringA(text.c_str());
+        }
     }
 
 private:

@@ -1,4 +1,7 @@
 // The WinHTTP-shaped stack on WinHTTP itself, in asynchronous mode (see http_completion_win32.h).
+//
+// Under Wine, WinHTTP reports an asynchronous send complete only once the response head has come, so
+// there SendRequest waits for the head within its own budget and ReceiveResponse returns at once.
 // winsock2.h before windows.h, as every Windows header of the platform layer has it.
 #include <winsock2.h>
 
@@ -62,6 +65,20 @@ static_assert(kWinHttpAuthPassport == WINHTTP_AUTH_SCHEME_PASSPORT);
 static_assert(kWinHttpAuthDigest == WINHTTP_AUTH_SCHEME_DIGEST);
 static_assert(kWinHttpAuthNegotiate == WINHTTP_AUTH_SCHEME_NEGOTIATE);
 static_assert(kWinHttpAuthTargetServer == WINHTTP_AUTH_TARGET_SERVER);
+
+// The schemes WinHTTP answers of those cameras speak (Basic and Digest); NTLM and Negotiate would offer
+// the host's Windows logon. Wine's WinHTTP has no Digest: there the stack says so rather than send
+// credentials that cannot be answered.
+std::uint32_t AnswerableSchemes()
+{
+    static const std::uint32_t schemes = []
+    {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        const bool wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+        return wine ? kWinHttpAuthBasic : kWinHttpAuthBasic | kWinHttpAuthDigest;
+    }();
+    return schemes;
+}
 
 // A read takes at most this much at once; the senders read in smaller chunks anyway.
 constexpr std::uint32_t kLargestRead = 64 * 1024;
@@ -202,8 +219,7 @@ public:
             return kHttpErrorIncorrectHandleState;
         if (target != kWinHttpAuthTargetServer)
             return kHttpErrorInvalidParameter;
-        // Cameras speak Basic and Digest; NTLM and Negotiate would offer the host's Windows logon.
-        if (scheme != kWinHttpAuthBasic && scheme != kWinHttpAuthDigest)
+        if ((scheme != kWinHttpAuthBasic && scheme != kWinHttpAuthDigest) || (scheme & AnswerableSchemes()) == 0)
             return kHttpErrorInvalidParameter;
         m_userName = Widen(userName);
         m_password = Widen(password);
@@ -600,8 +616,7 @@ public:
         return kHttpOk;
     }
 
-    // See SetCredentials.
-    std::uint32_t AnswerableAuthSchemes() const override { return kWinHttpAuthBasic | kWinHttpAuthDigest; }
+    std::uint32_t AnswerableAuthSchemes() const override { return AnswerableSchemes(); }
 
 private:
     HINTERNET m_session;

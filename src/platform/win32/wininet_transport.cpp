@@ -128,7 +128,8 @@ public:
                                             std::pair{INTERNET_OPTION_SEND_TIMEOUT, m_timeouts.send},
                                             std::pair{INTERNET_OPTION_RECEIVE_TIMEOUT, m_timeouts.receive}})
         {
-            DWORD native = value;
+            // WinINet's endless wait is all bits set, where the transport's is 0.
+            DWORD native = value == 0 ? INFINITE : value;
             const HttpError error = m_completion->Use(
                 [&](void* handle) { return Done(InternetSetOptionW(handle, option, &native, sizeof(native))); });
             if (error != kHttpOk)
@@ -206,19 +207,29 @@ public:
         if (!m_received)
             return kHttpErrorIncorrectHandleState;
         DWORD& count = m_completion->readCount;
-        // A wait that ends says data came (or the end); asking again then answers at once.
+        // A wait that ends says data came (or the end); asking again then answers at once. The waits
+        // share one time-out.
+        const ULONGLONG start = GetTickCount64();
         for (int wait = 0; wait < kLongestDataWaits; ++wait)
         {
+            std::uint32_t left = m_timeouts.receive;
+            if (left != 0)
+            {
+                const ULONGLONG spent = GetTickCount64() - start;
+                if (spent >= left)
+                    break;
+                left -= static_cast<std::uint32_t>(spent);
+            }
             bool immediate = false;
             std::uint32_t value = 0;
             const HttpError error = m_completion->Run(
-                m_timeouts.receive,
+                left,
                 [&](void* handle)
                 {
                     count = 0;
-                    const HttpCallStart start = Started(InternetQueryDataAvailable(handle, &count, 0, 0), 0);
-                    immediate = start.kind == HttpCallStart::Kind::Completed;
-                    return start;
+                    const HttpCallStart started = Started(InternetQueryDataAvailable(handle, &count, 0, 0), 0);
+                    immediate = started.kind == HttpCallStart::Kind::Completed;
+                    return started;
                 },
                 value);
             if (error != kHttpOk || immediate)
