@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "host_core_library.h"
 #include "hostkit/host_kit.h"
 #include "platform/process.h"
 
@@ -38,10 +39,7 @@ public:
     std::string Text() const { return m_path.string() + platform::kPathSeparator; }
 
     // Installs a host core library of the given version beside the "executable".
-    void InstallHostCore(const std::string& version) const
-    {
-        std::ofstream(m_path / ("libvaultex.so." + version)) << "host core";
-    }
+    void InstallHostCore(const std::string& version) const { InstallHostCoreLibrary(m_path, version); }
 
 private:
     std::filesystem::path m_path;
