@@ -281,9 +281,11 @@ void CUDPClient::ThreadFunction()
             if (slot.truncated)
             {
                 // That datagram is lost; the next one of its size fits. Where the OS does not tell
-                // the size, the buffer grows by steps.
+                // the size (Windows), the buffer doubles, so that only a handful are lost on the way to
+                // the largest size rather than one per fixed step.
+                const std::size_t size = slot.buffer.size();
                 wanted = std::max(wanted,
-                                  slot.length > slot.buffer.size() ? slot.length : slot.buffer.size() + kBufferGrowth);
+                                  slot.length > size ? slot.length : size + std::max<std::size_t>(size, kBufferGrowth));
                 continue;
             }
             if (slot.length == 0)

@@ -18,7 +18,11 @@ public:
     // The newest interface version: one export pair serves every version, so the bench uses this one.
     static constexpr const char* kCreateExport = "CreateIPCaptureEx5";
     static constexpr const char* kDeleteExport = "DeleteIPCaptureEx5";
+#if defined(_WIN32)
+    static constexpr const char* kFileName = "BrantelIPCapture.dll";
+#else
     static constexpr const char* kFileName = "libBrantelIPCapture.so";
+#endif
     // The device search. Looked up at load, but only the probe needs them.
     static constexpr const char* kCreateQueryExport = "CreateCapabilityQueryModule";
     static constexpr const char* kDeleteQueryExport = "DeleteCapabilityQueryModule";
@@ -40,7 +44,10 @@ public:
     // Deletes through the module; waits for a query thread still running (bounded by the module). Null is ignored.
     void DeleteCapabilityQuery(ipcapture::IIPCapabilityQuery* query) const;
 
-    const std::filesystem::path& Path() const { return path_; }
+    const std::filesystem::path& Path() const
+    {
+        return path_;
+    }
 
 private:
     using CreateFunction = ipcapture::IIPCaptureDriver* (*)();

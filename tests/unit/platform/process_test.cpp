@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -36,7 +37,7 @@ private:
 TEST(HostExecutable, IsThisProgramUnlessOverridden)
 {
     const std::string path = HostExecutablePath();
-    EXPECT_EQ(fs::path(path).filename(), "unit_platform");
+    EXPECT_EQ(fs::path(path).stem(), "unit_platform"); // unit_platform.exe on Windows
 
     SetHostExecutablePathForTesting("/opt/host/bin/recorder");
     EXPECT_EQ(HostExecutablePath(), "/opt/host/bin/recorder");
@@ -67,6 +68,8 @@ TEST(HostCoreVersion, IsReadFromTheFileName)
     EXPECT_FALSE(ParseHostCoreFileName("libother.so.6.3.0.0"));
 }
 
+#if !defined(_WIN32)
+// The version is in the file name of a shared object; on Windows it is the DLL's version resource.
 TEST(HostCoreVersion, IsFoundBesideTheHostExecutable)
 {
     TemporaryDirectory directory;
@@ -87,6 +90,27 @@ TEST(HostCoreVersion, IsFoundBesideTheHostExecutable)
     EXPECT_EQ(version->major, 5) << "the development link decides when present";
     EXPECT_EQ(version->minor, 11);
 }
+#else
+TEST(HostCoreVersion, IsTheVersionResourceOfTheDllBesideTheHostExecutable)
+{
+    TemporaryDirectory directory;
+    const std::string hostDirectory = directory.Path().string();
+    // This machine has no host installed: nothing is found.
+    EXPECT_FALSE(FindHostCoreVersion(hostDirectory));
+
+    directory.Touch("vaultex.dll");
+    EXPECT_FALSE(FindHostCoreVersion(hostDirectory)) << "a file without a version resource has no version";
+
+    // Any DLL with a version resource stands in for the host's.
+    const char* systemRoot = std::getenv("SystemRoot");
+    ASSERT_NE(systemRoot, nullptr);
+    fs::remove(directory.Path() / "vaultex.dll");
+    fs::copy_file(fs::path(systemRoot) / "System32" / "kernel32.dll", directory.Path() / "vaultex.dll");
+    const auto version = FindHostCoreVersion(hostDirectory);
+    ASSERT_TRUE(version);
+    EXPECT_GT(version->major, 0);
+}
+#endif
 
 TEST(Machine, HasProcessorsAndRandomBytes)
 {

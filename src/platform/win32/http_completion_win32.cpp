@@ -1,0 +1,307 @@
+#include "platform/win32/http_completion_win32.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "platform/win32/wait_context_win32.h"
+
+namespace kestrav::platform::win32
+{
+HttpCompletion* HttpCompletion::Create(CloseFunction close)
+{
+    auto* completion = new (std::nothrow) HttpCompletion(close);
+    if (completion != nullptr && completion->m_event == nullptr)
+    {
+        delete completion;
+        return nullptr;
+    }
+    return completion;
+}
+
+HttpCompletion::HttpCompletion(CloseFunction close)
+    : m_close(close), m_event(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+{
+}
+
+HttpCompletion::~HttpCompletion()
+{
+    if (m_event != nullptr)
+        CloseHandle(m_event);
+}
+
+void HttpCompletion::AddReference()
+{
+    InterlockedIncrement(&m_references);
+}
+
+void HttpCompletion::Release()
+{
+    if (InterlockedDecrement(&m_references) == 0)
+        delete this;
+}
+
+void HttpCompletion::Attach(void* handle)
+{
+    AddReference();
+    std::lock_guard lock(m_mutex);
+    m_handle = handle;
+}
+
+void HttpCompletion::Complete(HttpError error, std::uint32_t value)
+{
+    std::lock_guard lock(m_mutex);
+    // A report after the call was given up (or of a call that ended at once) belongs to nobody.
+    if (!m_pending || m_done || m_cancelled || m_closedError != kHttpOk)
+        return;
+    m_done = true;
+    m_result = error;
+    m_value = value;
+    SetEvent(m_event);
+}
+
+void HttpCompletion::HandleClosing()
+{
+    Release();
+}
+
+void HttpCompletion::Reject(HttpError error)
+{
+    void* handle = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closedError == kHttpOk)
+            m_closedError = error;
+        handle = TakeHandleLocked();
+        SetEvent(m_event);
+    }
+    CloseHandleNow(handle);
+}
+
+void* HttpCompletion::TakeHandleLocked()
+{
+    // The owner closes it when its call returns.
+    if (m_inCall)
+        return nullptr;
+    return std::exchange(m_handle, nullptr);
+}
+
+void HttpCompletion::CloseHandleNow(void* handle)
+{
+    if (handle != nullptr)
+        m_close(handle);
+}
+
+void* HttpCompletion::BeginCall(HttpError& refusal)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_cancelled)
+    {
+        refusal = kHttpErrorOperationCancelled;
+        return nullptr;
+    }
+    if (m_handle == nullptr)
+    {
+        refusal = m_closedError != kHttpOk ? m_closedError : kHttpErrorIncorrectHandleState;
+        return nullptr;
+    }
+    m_inCall = true;
+    m_pending = true;
+    m_done = false;
+    ResetEvent(m_event);
+    return m_handle;
+}
+
+HttpError HttpCompletion::EndCall(const HttpCallStart& start)
+{
+    void* handle = nullptr;
+    HttpError error = kHttpOk;
+    {
+        std::lock_guard lock(m_mutex);
+        m_inCall = false;
+        if (start.kind != HttpCallStart::Kind::Pending)
+            m_pending = false;
+        if (m_cancelled)
+            error = kHttpErrorOperationCancelled;
+        else if (m_closedError != kHttpOk)
+            error = m_closedError;
+        if (error != kHttpOk)
+        {
+            m_pending = false;
+            handle = std::exchange(m_handle, nullptr);
+        }
+    }
+    CloseHandleNow(handle);
+    return error;
+}
+
+HANDLE HttpCompletion::TerminationWake()
+{
+    return TerminationWakeEvent();
+}
+
+HttpError HttpCompletion::Wait(std::uint32_t timeoutMilliseconds, HANDLE wake, std::uint32_t& value)
+{
+    const HANDLE handles[2] = {m_event, wake};
+    const DWORD waited = WaitForMultipleObjects(wake != nullptr ? 2 : 1, handles, FALSE,
+                                                timeoutMilliseconds == 0 ? INFINITE : timeoutMilliseconds);
+    if (waited == WAIT_OBJECT_0)
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending = false;
+        if (m_cancelled)
+            return kHttpErrorOperationCancelled;
+        if (m_closedError != kHttpOk)
+            return m_closedError;
+        value = m_value;
+        return m_result;
+    }
+    if (waited == WAIT_OBJECT_0 + 1)
+    {
+        GiveUp(kHttpErrorOperationCancelled);
+        ThrowIfTerminated();
+        return kHttpErrorOperationCancelled;
+    }
+    // The stack's own time-outs are set to the same values; whichever comes first, the request is over.
+    GiveUp(kHttpErrorTimeout);
+    return kHttpErrorTimeout;
+}
+
+void HttpCompletion::GiveUp(HttpError error)
+{
+    void* handle = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending = false;
+        if (m_closedError == kHttpOk)
+            m_closedError = error;
+        handle = TakeHandleLocked();
+    }
+    CloseHandleNow(handle);
+}
+
+void HttpCompletion::Cancel()
+{
+    void* handle = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+        handle = TakeHandleLocked();
+        SetEvent(m_event);
+    }
+    CloseHandleNow(handle);
+}
+
+void HttpCompletion::CloseForOwner()
+{
+    void* handle = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        handle = std::exchange(m_handle, nullptr);
+    }
+    CloseHandleNow(handle);
+}
+
+std::wstring Widen(std::string_view text)
+{
+    if (text.empty())
+        return {};
+    const int length = static_cast<int>(std::min<std::size_t>(text.size(), 0x7FFFFFFF));
+    const int wide = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (wide <= 0)
+        return {};
+    std::wstring result(static_cast<std::size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, result.data(), wide);
+    return result;
+}
+
+std::string RequestTarget(const std::string& objectName)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string target;
+    target.reserve(objectName.size() + 1);
+    // An origin-form target: a camera's server answers 400 to one without its leading slash.
+    if (objectName.empty() || objectName.front() != '/')
+        target.push_back('/');
+    for (const char c : objectName)
+    {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>\\^`{|}#", c) != nullptr)
+        {
+            target.push_back('%');
+            target.push_back(kHex[byte >> 4]);
+            target.push_back(kHex[byte & 0x0F]);
+        }
+        else
+            target.push_back(c);
+    }
+    return target;
+}
+
+bool IsServerName(const std::string& serverName)
+{
+    if (serverName.empty() || serverName.size() > 253)
+        return false;
+    for (const char c : serverName)
+    {
+        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                             c == '-' || c == '_';
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
+std::optional<std::uint32_t> ParseContentLength(std::wstring_view text)
+{
+    while (!text.empty() && (text.front() == L' ' || text.front() == L'\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == L' ' || text.back() == L'\t'))
+        text.remove_suffix(1);
+    if (text.empty() || text.size() > 10)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const wchar_t c : text)
+    {
+        if (c < L'0' || c > L'9')
+            return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+    }
+    if (value > 0xFFFFFFFFu)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(value);
+}
+
+HttpError StackError(DWORD error)
+{
+    // Winsock's numbers, without pulling in its header.
+    constexpr DWORD kSocketNetworkUnreachable = 10051;
+    constexpr DWORD kSocketConnectionAborted = 10053;
+    constexpr DWORD kSocketConnectionReset = 10054;
+    constexpr DWORD kSocketTimedOut = 10060;
+    constexpr DWORD kSocketConnectionRefused = 10061;
+    constexpr DWORD kSocketHostUnreachable = 10065;
+    switch (error)
+    {
+    case 0:
+        return kHttpErrorInternal;
+    case kSocketTimedOut:
+        return kHttpErrorTimeout;
+    case kSocketConnectionRefused:
+    case kSocketNetworkUnreachable:
+    case kSocketHostUnreachable:
+        return kHttpErrorCannotConnect;
+    case kSocketConnectionAborted:
+    case kSocketConnectionReset:
+        return kHttpErrorConnectionError;
+    default:
+        return static_cast<HttpError>(error);
+    }
+}
+
+HttpError LastHttpError()
+{
+    return StackError(GetLastError());
+}
+}
