@@ -65,6 +65,8 @@ if [[ "$preset" == windows ]]; then
     # fraction of a second instead of starting and stopping Wine's services. The services are started here with
     # their output away from ctest, which would otherwise wait on the pipes they inherit.
     export WINEPREFIX="$PWD/build/windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # An empty folder is enough: wineboot fills a new prefix in.
+    mkdir -p "$WINEPREFIX"
     wineserver -p
     trap 'wineserver -k || true' EXIT
     wine wineboot </dev/null >/dev/null 2>&1
