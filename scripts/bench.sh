@@ -20,8 +20,8 @@
 #   --quick            8 s + 3 s end-to-end runs, 6 s scale steps at 1, 16 and 64 streams, 1 s per recorded stream
 #   --long S, --short S   end-to-end run lengths (default 30 and 5); --runs N long runs (default 3)
 #   --scale-seconds S  length of each scale step (default 20)
-#   --scale "N ..."    stream counts to try (default "1 16 32 64 96 128 192 256 384 512"; the steps after the first
-#                      one that loses frames are skipped, except those up to 64)
+#   --scale "N ..."    stream counts to try (default "1 16 32 64 96 128 192 256 384 512 768 1024"; the steps
+#                      after the first one that loses frames are skipped, except those up to 64)
 #   --e2e-source       the camera of part a: live (the GStreamer encoder of camsim, whatever bit rate its test
 #                      picture comes to), replay (the recorded 8 Mbit/s stream) or both (default)
 #   --only a|b|c       run one part
@@ -50,7 +50,7 @@ long=30
 short=5
 runs=3
 scale_seconds=20
-scale_steps="1 16 32 64 96 128 192 256 384 512"
+scale_steps="1 16 32 64 96 128 192 256 384 512 768 1024"
 depack_seconds=2
 e2e_source=both
 only=

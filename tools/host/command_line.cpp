@@ -16,7 +16,7 @@ constexpr unsigned kMaxFrameRate = 0x0FFF;
 constexpr unsigned kMaxQuality = 100;
 constexpr unsigned kMaxChannel = 255;
 // Enough for a scale benchmark; each device costs the module a handful of threads and sockets.
-constexpr unsigned kMaxDevices = 512;
+constexpr unsigned kMaxDevices = 1024;
 // A params file is a handful of short lines; anything bigger is the wrong file.
 constexpr std::size_t kMaxParamsFileBytes = 1024 * 1024;
 
@@ -641,7 +641,7 @@ Output:
                          records as they arrive; the summary counts them
 Benchmark:
   --discard              count the frames and drop them: no files, no writer threads (--out is not used)
-  --devices N            open the camera as N independent devices in this process (1 to 512), each with
+  --devices N            open the camera as N independent devices in this process (1 to 1024), each with
                          every --stream; streams are then named dev1-ch0-main-h264 ...
   The summary ends with the totals of every stream and the process's CPU time (user + system, also per 1000
   frames), threads and resident memory (sampled before the streams stop). Frames lost: the module drops what a

@@ -199,7 +199,7 @@ TEST(HostBenchRecordCommand, MistakesAreUsageErrors)
         {{"record", "--stream", "h264", "--motion=1"}, "takes no value"},
         {{"record", "--stream", "h264", "--discard=1"}, "takes no value"},
         {{"record", "--stream", "h264", "--devices", "0"}, "--devices"},
-        {{"record", "--stream", "h264", "--devices", "513"}, "--devices"},
+        {{"record", "--stream", "h264", "--devices", "1025"}, "--devices"},
         {{"io", "--relay", "1"}, "N=on or N=off"},
         {{"io", "--relay", "0=on"}, "--relay"},
         {{"io", "--relay", "1=maybe"}, "on or off"},
