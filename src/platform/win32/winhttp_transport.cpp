@@ -361,9 +361,18 @@ public:
         available = 0;
         if (m_state != State::Received)
             return kHttpErrorIncorrectHandleState;
-        return m_completion->Run(
+        // What the stack reported and nobody read yet is there without asking: asking again waits, under
+        // Wine, for the next chunk of a chunked body.
+        if (m_available > 0)
+        {
+            available = m_available;
+            return m_completion->Use([](void*) { return kHttpOk; });
+        }
+        const HttpError error = m_completion->Run(
             m_timeouts.receive, [](void* handle) { return Started(WinHttpQueryDataAvailable(handle, nullptr)); },
             available);
+        m_available = error == kHttpOk ? available : 0;
+        return error;
     }
 
     HttpError ReadData(std::span<std::uint8_t> buffer, std::uint32_t& read) override
@@ -382,10 +391,13 @@ public:
         const HttpError error = m_completion->Run(
             m_timeouts.receive,
             [&](void* handle) { return Started(WinHttpReadData(handle, target.data(), wanted, nullptr)); }, count);
+        m_available = 0;
         if (error != kHttpOk)
             return error;
         read = std::min(count, wanted);
         std::memcpy(buffer.data(), target.data(), read);
+        // Nothing read where something was reported: the stack has no more after all.
+        m_available = read == 0 ? 0 : available - std::min(read, available);
         return kHttpOk;
     }
 
@@ -508,6 +520,8 @@ private:
     bool m_secure;
     DWORD m_securityFlags = 0;
     std::uint32_t m_scheme = 0;
+    // Body bytes the stack reported available that are not read yet.
+    std::uint32_t m_available = 0;
     std::wstring m_userName;
     std::wstring m_password;
     State m_state = State::Opened;
