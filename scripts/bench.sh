@@ -266,10 +266,13 @@ run_module()
         / kbit\/s, / && /^  (dev1-)?ch0-main-h264: / {
             for (i = 1; i <= NF; i++) if ($(i + 1) == "kbit/s,") kbit = $i
         }
+        / fps, / && /^  (dev[0-9]+-)?ch0-main-h264: / {
+            for (i = 1; i <= NF; i++) if ($(i + 1) == "fps,") { fps_sum += $i; fps_n++ }
+        }
         END {
-            if (frames == "") { print "0 0 0 0 0 0 0 0 0 0 -"; exit }
-            printf "%s %s %s %s %s %s %s %s %s %s %s\n", frames, cpu, (kbit == "" ? 0 : kbit), lost, missing, with,
-                streams, threads, rss, hwm, (window == "" ? "-" : window)
+            if (frames == "") { print "0 0 0 0 0 0 0 0 0 0 - 0"; exit }
+            printf "%s %s %s %s %s %s %s %s %s %s %s %.1f\n", frames, cpu, (kbit == "" ? 0 : kbit), lost, missing, with,
+                streams, threads, rss, hwm, (window == "" ? "-" : window), (fps_n > 0 ? fps_sum / fps_n : 0)
         }' "$out"
     {
         echo "==== brantel-host $dir --devices $devices --duration $seconds"
@@ -338,7 +341,7 @@ end_to_end()
         read -r f_short_frames f_short_cpu <<<"$(run_ffmpeg "$transport" "$short" "$url")"
         for ((r = 0; r < runs; r++)); do
             local frames cpu k l window
-            read -r frames cpu k l _ _ _ _ _ _ window <<<"$(run_module "$dir" "$params" "$long" 1)"
+            read -r frames cpu k l _ _ _ _ _ _ window _ <<<"$(run_module "$dir" "$params" "$long" 1)"
             m_frames+=("$frames") m_cpu+=("$cpu") kbit=$k lost=$((lost + l))
             [[ "$window" == - ]] || m_window+=("$window")
             read -r frames cpu window <<<"$(run_ffmpeg "$transport" "$long" "$url")"
@@ -453,7 +456,7 @@ if part c; then
                 fi
                 note "part c, $transport: $n streams for ${scale_seconds} s"
                 before=$(replay_cpu)
-                read -r frames cpu kbit lost gap with streams threads rss hwm _ \
+                read -r frames cpu kbit lost gap with streams threads rss hwm _ fps \
                     <<<"$(run_module "$work/host-scale-$transport" "$work/scale.params" "$scale_seconds" "$n")"
                 after=$(replay_cpu)
                 verdict="no frame lost"
@@ -464,11 +467,11 @@ if part c; then
                     best=$n
                 fi
                 figures=$(awk -v g="$gap" -v n="$n" -v s="$scale_seconds" -v f="$frames" -v c="$cpu" -v t="$threads" \
-                    -v r="$rss" -v h="$hwm" -v b="$before" -v a="$after" 'BEGIN {
+                    -v r="$rss" -v h="$hwm" -v b="$before" -v a="$after" -v fps="$fps" 'BEGIN {
                         src = (a != "" && b != "") ? sprintf("%.1f %%", (a - b) * 100 / s / n) : "n/a"
                         printf "%d frames in capture-time gaps; %.1f frames/s a stream, CPU %.1f %% of a core a stream (%.3f CPU-s per 1000 frames), " \
                             "%d threads, VmRSS %.1f MB (VmHWM %.1f MB); source %s of a core a stream",
-                            g, f / s / n, c * 100 / s / n, (f > 0 ? c * 1000 / f : 0), t, r / 1024, h / 1024, src }')
+                            g, fps, c * 100 / s / n, (f > 0 ? c * 1000 / f : 0), t, r / 1024, h / 1024, src }')
                 row "c. scale" "${transport^^}, $n stream(s), ${scale_seconds} s, start-up included" "$verdict; $figures"
             done
             row "c. scale" "${transport^^}: most streams without a lost frame (of: $scale_steps)" \

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs every package that building and testing BrantelIPCapture needs, on Debian 12.
 #
+#   scripts/setup.sh             the Linux build and its tests
+#   scripts/setup.sh --windows   also the Windows cross build and Wine to run its tests (adds the i386 architecture)
+#
 # Idempotent: when everything is already installed it only asks dpkg and returns (no apt-get update, no network).
 # When something is missing it refreshes the package lists once and installs only what is missing.
 # Runs as root, or through sudo when started by another user.
@@ -42,6 +45,30 @@ PACKAGES=(
     vlc-plugin-base
 )
 
+# The 32-bit Windows build (CMake preset "windows"): mingw-w64's i686 compilers with the posix thread model,
+# its binutils (objdump, for the exports check), and Wine with its 32-bit half to run the test programs. GoogleTest
+# is built from the googletest sources above.
+WINDOWS_PACKAGES=(
+    g++-mingw-w64-i686
+    g++-mingw-w64-i686-posix
+    binutils-mingw-w64-i686
+    wine
+    wine32:i386
+)
+
+windows=0
+case "${1:-}" in
+"") ;;
+--windows) windows=1 ;;
+*)
+    echo "usage: scripts/setup.sh [--windows]" >&2
+    exit 2
+    ;;
+esac
+if [[ $windows -eq 1 ]]; then
+    PACKAGES+=("${WINDOWS_PACKAGES[@]}")
+fi
+
 missing_packages()
 {
     local pkg status
@@ -79,6 +106,10 @@ fi
 echo "setup.sh: installing missing packages: ${MISSING[*]}"
 # Finish any install an earlier run left half done, so that such a package counts as installed afterwards.
 "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive dpkg --configure -a
+if [[ $windows -eq 1 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    # wine32 is an i386 package; the update below fetches that architecture's lists.
+    "${SUDO[@]}" dpkg --add-architecture i386
+fi
 "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
 # --no-install-recommends keeps the install small; every package above lists what it needs to run as a hard
 # dependency (the GStreamer plugin packages depend on the codec libraries they wrap).

@@ -34,7 +34,7 @@ std::string CConfiguration::MakeFileName(const std::string& hostDirectory, const
     if (driverName.empty())
         return {};
     std::string fileName = hostDirectory;
-    if (!fileName.empty() && fileName.back() != platform::kPathSeparator)
+    if (!fileName.empty() && !platform::IsPathSeparator(fileName.back()))
         fileName += platform::kPathSeparator;
     return fileName + driverName + ".xml";
 }

@@ -14,6 +14,17 @@ constexpr char kPathSeparator = '\\';
 constexpr char kPathSeparator = '/';
 #endif
 
+// The separator this module writes is kPathSeparator; a host may give a path with either
+// separator on Windows, so both end a directory there.
+constexpr bool IsPathSeparator(char character)
+{
+#if defined(_WIN32)
+    return character == '\\' || character == '/';
+#else
+    return character == '/';
+#endif
+}
+
 // Full path of the host's executable (the program that started the process, not this
 // module); empty when it cannot be read.
 std::string HostExecutablePath();

@@ -1,5 +1,7 @@
 #include "rtp/rtp_receiver.h"
 
+#include <algorithm>
+#include <iterator>
 #include <new>
 
 #include "platform/clock.h"
@@ -30,6 +32,7 @@ bool CRTPReceiver::OpenReceiver(std::uint16_t port, std::uint32_t transportMode)
         CloseReceiver();
     // No reading thread runs now; the next one starts with nothing held.
     m_holding = false;
+    ClearStaged();
     bool opened = false;
     if (transportMode == kTransportModeUdp)
     {
@@ -68,6 +71,7 @@ void CRTPReceiver::CloseReceiver()
         m_client->ClosePort();
         m_client.Release();
     }
+    ClearStaged();
     ClearQueue();
     StopThread(kStopWaitMilliseconds);
 }
@@ -79,15 +83,15 @@ std::uint16_t CRTPReceiver::GetLocalPort()
 
 void CRTPReceiver::SetQueueLimits(std::size_t packets, std::size_t bytes)
 {
-    CRecursiveLockGuard guard(m_queueLock);
     m_queuePacketLimit = packets;
     m_queueByteLimit = bytes;
 }
 
-bool CRTPReceiver::HasRoomForLocked(std::size_t datagramBytes) const
+bool CRTPReceiver::HasRoomFor(std::size_t datagramBytes) const
 {
-    return m_pendingPackets < m_queuePacketLimit && datagramBytes <= m_queueByteLimit &&
-           m_pendingBytes <= m_queueByteLimit - datagramBytes;
+    const std::size_t byteLimit = m_queueByteLimit.load(std::memory_order_relaxed);
+    return m_pendingPackets.load(std::memory_order_relaxed) < m_queuePacketLimit.load(std::memory_order_relaxed) &&
+           datagramBytes <= byteLimit && m_pendingBytes.load(std::memory_order_relaxed) <= byteLimit - datagramBytes;
 }
 
 void CRTPReceiver::OnDatagram(IRTPClient* client, const platform::SocketAddressV4& sender,
@@ -95,51 +99,83 @@ void CRTPReceiver::OnDatagram(IRTPClient* client, const platform::SocketAddressV
 {
     if (client != m_client.Get() || IsStopRequested())
         return;
+    // Checked before anything is taken or allocated, so that a flood costs no allocations.
+    if (!HasRoomFor(bytes.size()))
+    {
+        CountDrop();
+        return;
+    }
     std::unique_ptr<Entry> entry = TakeSpare();
     if (entry == nullptr)
     {
         CountDrop();
         return;
     }
-    entry->sender = sender;
-    entry->datagramBytes = bytes.size();
-    bool wasEmpty = false;
-    bool frameEnd = false;
     try
     {
         if (!entry->packet.Parse(bytes))
-            return;
-        frameEnd = entry->packet.GetMarker();
-        CRecursiveLockGuard guard(m_queueLock);
-        if (!HasRoomForLocked(bytes.size()))
         {
-            CountDrop();
+            m_readerSpares.push_back(std::move(entry));
             return;
         }
-        wasEmpty = m_queue.empty();
-        m_queue.push_back(std::move(entry));
-        ++m_pendingPackets;
-        m_pendingBytes += bytes.size();
+        entry->sender = sender;
+        entry->datagramBytes = bytes.size();
+        m_frameEndStaged = m_frameEndStaged || entry->packet.GetMarker();
+        m_staged.push_back(std::move(entry));
     }
     catch (const std::bad_alloc&)
     {
         CountDrop();
         return;
     }
-    // The delivery thread waits only once it found the queue empty, so only then may it need waking;
-    // that waits for the end of the read (OnDatagramsEnd), after the lock is released.
-    if (wasEmpty && !m_holding)
+    // Counted at once, so that the bounds hold for the read under way too.
+    ++m_pendingPackets;
+    m_pendingBytes += bytes.size();
+}
+
+bool CRTPReceiver::QueueStaged()
+{
+    bool wasEmpty = false;
+    try
     {
-        m_holding = true;
-        m_frameEndHeld = false;
-        m_holdStart = platform::MonotonicMilliseconds();
+        CRecursiveLockGuard guard(m_queueLock);
+        wasEmpty = m_queue.empty();
+        m_queue.insert(m_queue.end(), std::make_move_iterator(m_staged.begin()),
+                       std::make_move_iterator(m_staged.end()));
     }
-    m_frameEndHeld = m_frameEndHeld || (m_holding && frameEnd);
+    catch (const std::bad_alloc&)
+    {
+        // The queue could not grow: the read is lost as if the socket had dropped it.
+        for (const std::unique_ptr<Entry>& entry : m_staged)
+        {
+            if (entry != nullptr)
+            {
+                Uncount(*entry);
+                CountDrop();
+            }
+        }
+    }
+    m_staged.clear();
+    return wasEmpty;
 }
 
 std::uint32_t CRTPReceiver::OnDatagramsEnd(IRTPClient* client)
 {
-    if (client != m_client.Get() || !m_holding)
+    if (client != m_client.Get())
+        return 0;
+    if (!m_staged.empty())
+    {
+        // The delivery thread waits only once it found the queue empty, so only then may it need waking.
+        if (QueueStaged() && !m_holding)
+        {
+            m_holding = true;
+            m_frameEndHeld = false;
+            m_holdStart = platform::MonotonicMilliseconds();
+        }
+        m_frameEndHeld = m_frameEndHeld || (m_holding && m_frameEndStaged);
+        m_frameEndStaged = false;
+    }
+    if (!m_holding)
         return 0;
     const std::uint64_t held = platform::MonotonicMilliseconds() - m_holdStart;
     if (!m_frameEndHeld && m_pendingPackets.load(std::memory_order_relaxed) < kHoldPackets && held < kHoldMilliseconds)
@@ -151,19 +187,38 @@ std::uint32_t CRTPReceiver::OnDatagramsEnd(IRTPClient* client)
 
 std::unique_ptr<CRTPReceiver::Entry> CRTPReceiver::TakeSpare()
 {
+    if (m_readerSpares.empty())
     {
+        // A read's worth at a time, so that the lock is taken once per read at the most.
+        constexpr std::size_t kSparesTaken = 32;
         CRecursiveLockGuard guard(m_queueLock);
-        // Checked before anything is taken or allocated, so that a flood costs no allocations.
-        if (!HasRoomForLocked(0))
-            return nullptr;
-        if (!m_spares.empty())
+        const std::size_t taken = std::min(kSparesTaken, m_spares.size());
+        try
         {
-            std::unique_ptr<Entry> spare = std::move(m_spares.back());
-            m_spares.pop_back();
-            return spare;
+            m_readerSpares.insert(m_readerSpares.end(), std::make_move_iterator(m_spares.end() - taken),
+                                  std::make_move_iterator(m_spares.end()));
+            m_spares.resize(m_spares.size() - taken);
+        }
+        catch (const std::bad_alloc&)
+        {
+            // Left where they were; a new entry is tried below.
         }
     }
+    if (!m_readerSpares.empty())
+    {
+        std::unique_ptr<Entry> spare = std::move(m_readerSpares.back());
+        m_readerSpares.pop_back();
+        return spare;
+    }
     return std::unique_ptr<Entry>(new (std::nothrow) Entry);
+}
+
+void CRTPReceiver::ClearStaged()
+{
+    for (const std::unique_ptr<Entry>& entry : m_staged)
+        Uncount(*entry);
+    m_staged.clear();
+    m_frameEndStaged = false;
 }
 
 void CRTPReceiver::OnIdle(IRTPClient* client)

@@ -79,9 +79,14 @@ private:
         std::size_t datagramBytes = 0;
     };
 
-    bool HasRoomForLocked(std::size_t datagramBytes) const;
+    bool HasRoomFor(std::size_t datagramBytes) const;
     // An entry to fill: a spare one when there is one (its buffers keep their capacity), else new.
+    // Reading thread only.
     std::unique_ptr<Entry> TakeSpare();
+    // Queues what the current read staged, under one lock; true when the queue was empty before.
+    bool QueueStaged();
+    // Drops what a read staged; only while no reading thread runs.
+    void ClearStaged();
     // Moves everything queued into `batch` (empty when nothing was).
     void TakeQueued(std::vector<std::unique_ptr<Entry>>& batch);
     // The entry leaves the queue's bounds (as it is handed on, or dropped).
@@ -97,7 +102,7 @@ private:
     // Read by other threads (a channel's status) while the owner opens and closes the port.
     std::atomic<std::uint16_t> m_localPort{0};
     IRTPReceiverUser* m_user = nullptr;
-    // Guards the queue, the spares, the counts and the limits.
+    // Guards the queue and the spares.
     mutable CRecursiveLock m_queueLock;
     std::vector<std::unique_ptr<Entry>> m_queue;
     std::vector<std::unique_ptr<Entry>> m_spares;
@@ -105,8 +110,13 @@ private:
     // by the delivery thread as it hands each on.
     std::atomic<std::size_t> m_pendingPackets{0};
     std::atomic<std::size_t> m_pendingBytes{0};
-    std::size_t m_queuePacketLimit = kDefaultQueuePackets;
-    std::size_t m_queueByteLimit = kDefaultQueueBytes;
+    std::atomic<std::size_t> m_queuePacketLimit{kDefaultQueuePackets};
+    std::atomic<std::size_t> m_queueByteLimit{kDefaultQueueBytes};
+    // The datagrams of the read under way, and spares taken from m_spares for it: touched only by the
+    // reading thread, so that a read takes the queue's lock once or twice rather than twice a datagram.
+    std::vector<std::unique_ptr<Entry>> m_staged;
+    std::vector<std::unique_ptr<Entry>> m_readerSpares;
+    bool m_frameEndStaged = false;
     CEvent m_packetEvent{false};
     // Queued datagrams the delivery thread, which may be waiting, has not been told of: it is woken
     // when a frame is complete, when many are held, or after kHoldMilliseconds. Touched only by the

@@ -25,7 +25,7 @@ constexpr std::uint32_t kFailedWaitPauseMilliseconds = 10;
 // A port that stays busy is read at most this often (a delay no viewer sees): its datagrams wait in the socket's buffer
 // and come in one batch, instead of waking the reading thread once each. A port whose datagrams come further apart is
 // read as each arrives.
-constexpr std::uint64_t kCoalesceMilliseconds = 20;
+constexpr std::uint64_t kCoalesceMilliseconds = 40;
 // Datagrams read per call: one wake-up and one read for a burst instead of one per datagram; fewer
 // when the datagrams are large, so that a port's buffers stay within some 64 KiB.
 constexpr std::size_t kBatchDatagrams = 32;
@@ -281,9 +281,11 @@ void CUDPClient::ThreadFunction()
             if (slot.truncated)
             {
                 // That datagram is lost; the next one of its size fits. Where the OS does not tell
-                // the size, the buffer grows by steps.
+                // the size (Windows), the buffer doubles, so that only a handful are lost on the way to
+                // the largest size rather than one per fixed step.
+                const std::size_t size = slot.buffer.size();
                 wanted = std::max(wanted,
-                                  slot.length > slot.buffer.size() ? slot.length : slot.buffer.size() + kBufferGrowth);
+                                  slot.length > size ? slot.length : size + std::max<std::size_t>(size, kBufferGrowth));
                 continue;
             }
             if (slot.length == 0)

@@ -37,7 +37,8 @@ public:
     static constexpr std::uint32_t kDefaultBufferSize = 8192;
     // Nothing longer fits into a UDP datagram.
     static constexpr std::uint32_t kMaximumBufferSize = 65535;
-    // Where the OS does not report the size of a datagram that did not fit.
+    // Where the OS does not report the size of a datagram that did not fit, the buffer doubles,
+    // growing by at least this much.
     static constexpr std::uint32_t kBufferGrowth = 1024;
 
 protected:

@@ -22,7 +22,7 @@ constexpr std::uint32_t kConnectAttemptMs = 100;
 // keeps the connection busy: the bytes wait in the socket (TCP holds the camera back when it is
 // full) and come in few large reads instead of a wake-up for each segment.
 constexpr std::size_t kInterleavedReadBytes = 64 * 1024;
-constexpr std::uint64_t kInterleavedReadPeriodMs = 20;
+constexpr std::uint64_t kInterleavedReadPeriodMs = 40;
 constexpr std::size_t kBodyReadLimit = 512;
 // A silent camera must not hold a stop for its whole receive time-out: reads wait in slices of
 // this length and look at the stop request in between.

@@ -1,5 +1,7 @@
 #include "runtime/host_directory.h"
 
+#include <algorithm>
+
 #include "platform/process.h"
 
 namespace kestrav
@@ -14,10 +16,10 @@ std::string HostDirectoryOf(const std::string& executablePath)
 {
     if (executablePath.size() > kMaximumExecutablePath)
         return {};
-    const auto separator = executablePath.rfind(platform::kPathSeparator);
-    if (separator == std::string::npos)
+    const auto separator = std::find_if(executablePath.rbegin(), executablePath.rend(), platform::IsPathSeparator);
+    if (separator == executablePath.rend())
         return executablePath;
-    return executablePath.substr(0, separator + 1);
+    return std::string(executablePath.begin(), separator.base());
 }
 
 std::string HostDirectory()

@@ -127,7 +127,7 @@ void CXMLSettingsAPI::SetBaseDirectory(std::string directory)
 std::string CXMLSettingsAPI::FullPathOf(const std::string& fileName) const
 {
     std::string directory = m_baseDirectory.empty() ? m_hostDirectory : m_baseDirectory;
-    if (!directory.empty() && directory.back() != platform::kPathSeparator)
+    if (!directory.empty() && !platform::IsPathSeparator(directory.back()))
         directory += platform::kPathSeparator;
     return directory + fileName;
 }

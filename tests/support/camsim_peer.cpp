@@ -1,17 +1,13 @@
 #include "camsim_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "test_sockets.h"
 
 #ifndef BRANTEL_SOURCE_DIR
 #error "BRANTEL_SOURCE_DIR must name the repository"
@@ -141,14 +137,14 @@ std::vector<std::string> LogLines(const std::string& file)
 
 CamsimPeer::CamsimPeer(const CamsimOptions& options) : m_options(options)
 {
-    char pattern[] = "/tmp/camsim-XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
+    const std::filesystem::path directory = MakeSharedDirectory("camsim-");
+    if (directory.empty())
     {
         m_startFailure = "no temporary directory";
         return;
     }
-    m_directory = pattern;
-    m_logFile = m_directory + "/requests.jsonl";
+    m_directory = directory.string();
+    m_logFile = (directory / "requests.jsonl").string();
     // Debian's interpreter: it has the GStreamer bindings, other Pythons on PATH may not.
     const std::string program = options.rtsp ? "/tools/camsim/camsim.py" : "/tools/camsim/http_camera.py";
     std::vector<std::string> arguments = {"/usr/bin/python3",
@@ -160,12 +156,12 @@ CamsimPeer::CamsimPeer(const CamsimOptions& options) : m_options(options)
                                           "--password",
                                           options.password,
                                           "--log",
-                                          m_logFile};
+                                          PeerPath(m_logFile)};
     if (options.https)
     {
-        m_certificate = m_directory + "/camera.pem";
+        m_certificate = (directory / "camera.pem").string();
         arguments.insert(arguments.end(), {"--https-port", std::to_string(options.httpsPort), "--https-bind",
-                                           options.httpsBind, "--cert", m_certificate});
+                                           options.httpsBind, "--cert", PeerPath(m_certificate)});
     }
     if (options.rtsp && options.sessionTimeoutSeconds > 0)
         arguments.insert(arguments.end(), {"--session-timeout", std::to_string(options.sessionTimeoutSeconds)});
@@ -224,37 +220,23 @@ std::optional<std::string> CamsimPeer::Control(const std::string& target) const
 {
     if (m_httpPort == 0)
         return std::nullopt;
-    const int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (descriptor < 0)
+    const platform::SocketHandle connection = ConnectLoopback(m_httpPort);
+    if (connection == platform::kInvalidSocket)
         return std::nullopt;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(m_httpPort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string answer;
-    if (connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    if (SendAll(connection, request))
     {
-        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-        if (send(descriptor, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size()))
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (;;)
         {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            char buffer[4096];
-            for (;;)
-            {
-                const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                        .count();
-                pollfd watched{descriptor, POLLIN, 0};
-                if (left <= 0 || poll(&watched, 1, static_cast<int>(left)) <= 0)
-                    break;
-                const ssize_t received = recv(descriptor, buffer, sizeof buffer, 0);
-                if (received <= 0)
-                    break;
-                answer.append(buffer, static_cast<std::size_t>(received));
-            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || ReceiveInto(connection, answer, left) <= 0)
+                break;
         }
     }
-    close(descriptor);
+    platform::CloseSocket(connection);
     const auto headEnd = answer.find("\r\n\r\n");
     if (answer.rfind("HTTP/1.1 200 ", 0) != 0 || headEnd == std::string::npos)
         return std::nullopt;

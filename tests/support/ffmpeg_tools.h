@@ -7,15 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+
 namespace kestrav::testing
 {
 inline constexpr const char* kFfmpeg = "/usr/bin/ffmpeg";
 inline constexpr const char* kFfprobe = "/usr/bin/ffprobe";
 
-// What a shell command printed on stdout and stderr together.
+// What a shell command printed on stdout and stderr together. The command runs on Linux, also for a
+// test under Wine, so the files it names are given as PeerPath gives them.
 std::string RunCommand(const std::string& command);
 
-// A file name in the temporary directory, removed with this object.
+// A file name in the directory shared with the peers (SharedTemporaryDirectory), removed with this object.
 class TemporaryFile
 {
 public:

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "host_core_library.h"
 #include "hostkit/host_kit.h"
 #include "platform/process.h"
 
@@ -35,13 +36,10 @@ public:
 
     const std::filesystem::path& Path() const { return m_path; }
     // The directory as the driver reports it, with its trailing separator.
-    std::string Text() const { return m_path.string() + "/"; }
+    std::string Text() const { return m_path.string() + platform::kPathSeparator; }
 
     // Installs a host core library of the given version beside the "executable".
-    void InstallHostCore(const std::string& version) const
-    {
-        std::ofstream(m_path / ("libvaultex.so." + version)) << "host core";
-    }
+    void InstallHostCore(const std::string& version) const { InstallHostCoreLibrary(m_path, version); }
 
 private:
     std::filesystem::path m_path;

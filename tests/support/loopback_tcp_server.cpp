@@ -1,31 +1,20 @@
 #include "loopback_tcp_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "test_sockets.h"
 
 namespace kestrav::testing
 {
-LoopbackTcpServer::LoopbackTcpServer()
+LoopbackTcpServer::LoopbackTcpServer() : m_listener(OpenTcpListener())
 {
-    m_listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(m_listener, 4) != 0 || getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return;
-    m_port = ntohs(address.sin_port);
+    if (m_listener != platform::kInvalidSocket)
+        m_port = platform::GetSocketLocalPort(m_listener);
 }
 
 LoopbackTcpServer::~LoopbackTcpServer()
 {
     StopServing();
-    if (m_listener >= 0)
-        close(m_listener);
+    if (m_listener != platform::kInvalidSocket)
+        platform::CloseSocket(m_listener);
 }
 
 void LoopbackTcpServer::StartServing()
@@ -45,14 +34,11 @@ void LoopbackTcpServer::Run()
 {
     while (!m_stop)
     {
-        pollfd listening{m_listener, POLLIN, 0};
-        if (poll(&listening, 1, 50) <= 0)
-            continue;
-        const int client = accept(m_listener, nullptr, nullptr);
-        if (client < 0)
+        const platform::SocketHandle client = AcceptConnection(m_listener, std::chrono::milliseconds(50));
+        if (client == platform::kInvalidSocket)
             continue;
         Serve(client);
-        close(client);
+        platform::CloseSocket(client);
     }
 }
 }

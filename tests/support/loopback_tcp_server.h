@@ -1,10 +1,11 @@
-// The accept loop of a test peer listening on a free TCP port of 127.0.0.1. Test support only:
-// it talks to the operating system directly.
+// The accept loop of a test peer listening on a free TCP port of 127.0.0.1.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <thread>
+
+#include "platform/socket.h"
 
 namespace kestrav::testing
 {
@@ -26,12 +27,12 @@ protected:
     void StopServing();
     bool IsStopping() const { return m_stop; }
     // Handles one accepted connection; the socket is closed afterwards.
-    virtual void Serve(int client) = 0;
+    virtual void Serve(platform::SocketHandle client) = 0;
 
 private:
     void Run();
 
-    int m_listener = -1;
+    platform::SocketHandle m_listener = platform::kInvalidSocket;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;

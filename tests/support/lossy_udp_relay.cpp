@@ -1,39 +1,20 @@
 #include "lossy_udp_relay.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <vector>
+
+#include "test_sockets.h"
 
 namespace kestrav::testing
 {
-namespace
-{
-sockaddr_in Loopback(std::uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-}
-
 LossyUdpRelay::LossyUdpRelay(std::uint32_t seed) : m_random(seed)
 {
-    m_socket = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (m_socket < 0 || bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    m_socket = OpenUdpSocket();
+    m_port = platform::GetSocketLocalPort(m_socket);
+    if (m_port == 0)
         return;
     // Room for a key frame's burst: the relay must not add losses of its own.
-    const int bufferBytes = 4 * 1024 * 1024;
-    setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
-    m_port = ntohs(address.sin_port);
+    platform::SetSocketOption(m_socket, platform::SocketOption::ReceiveBuffer, 4 * 1024 * 1024);
     m_thread = std::thread([this] { Run(); });
 }
 
@@ -42,8 +23,8 @@ LossyUdpRelay::~LossyUdpRelay()
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
-    if (m_socket >= 0)
-        close(m_socket);
+    if (m_socket != platform::kInvalidSocket)
+        platform::CloseSocket(m_socket);
 }
 
 void LossyUdpRelay::SetDamage(Damage damage)
@@ -60,8 +41,7 @@ LossyUdpRelay::Counts LossyUdpRelay::GetCounts() const
 
 void LossyUdpRelay::SendOn(const std::uint8_t* bytes, std::size_t size)
 {
-    const sockaddr_in to = Loopback(m_target);
-    sendto(m_socket, bytes, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    platform::SendToSocket(m_socket, {bytes, size}, Loopback(m_target));
 }
 
 void LossyUdpRelay::Run()
@@ -71,8 +51,8 @@ void LossyUdpRelay::Run()
     std::uniform_real_distribution<double> share(0.0, 1.0);
     while (!m_stop)
     {
-        pollfd end{m_socket, POLLIN, 0};
-        if (poll(&end, 1, 20) <= 0)
+        bool readable = false;
+        if (WaitForReadable({&m_socket, 1}, {&readable, 1}, std::chrono::milliseconds(20)) <= 0)
         {
             // Nothing came to swap with: the held datagram goes on late rather than never.
             if (!held.empty())
@@ -80,7 +60,7 @@ void LossyUdpRelay::Run()
             held.clear();
             continue;
         }
-        const ssize_t got = recv(m_socket, buffer.data(), buffer.size(), 0);
+        const int got = platform::ReceiveFromSocket(m_socket, buffer, nullptr);
         if (got <= 0 || m_target == 0)
             continue;
         std::lock_guard lock(m_mutex);

@@ -1,7 +1,6 @@
 // A UDP relay on 127.0.0.1 between the simulated camera and one of the module's ports: it drops a
 // share of the datagrams and swaps neighbours, from a fixed seed so that every run sees the same
-// damage. It sends from 127.0.0.1, the camera's address as the module knows it. Test support only:
-// it talks to the operating system directly.
+// damage. It sends from 127.0.0.1, the camera's address as the module knows it.
 #pragma once
 
 #include <atomic>
@@ -9,6 +8,8 @@
 #include <mutex>
 #include <random>
 #include <thread>
+
+#include "platform/socket.h"
 
 namespace kestrav::testing
 {
@@ -44,7 +45,7 @@ private:
     void Run();
     void SendOn(const std::uint8_t* bytes, std::size_t size);
 
-    int m_socket = -1;
+    platform::SocketHandle m_socket = platform::kInvalidSocket;
     std::uint16_t m_port = 0;
     std::atomic<std::uint16_t> m_target{0};
     std::atomic<bool> m_stop{false};

@@ -1,5 +1,6 @@
 // The test process as the kernel sees it (/proc/self): resident memory and thread count, for
-// bounds on floods and for the soak's threads-left-behind check. Test support only.
+// bounds on floods and for the soak's threads-left-behind check. Under Wine the test is a Linux
+// process too, and Z: reaches its /proc/self. Test support only.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +11,19 @@
 
 namespace kestrav::testing
 {
+inline std::string ProcSelf(const std::string& name)
+{
+#if defined(_WIN32)
+    return "Z:/proc/self/" + name;
+#else
+    return "/proc/self/" + name;
+#endif
+}
+
 // A "Name:  value kB" field of /proc/self/status in bytes, or its plain count; 0 when missing.
 inline std::uint64_t ProcessStatusField(const std::string& name)
 {
-    std::ifstream status("/proc/self/status");
+    std::ifstream status(ProcSelf("status"));
     std::string line;
     while (std::getline(status, line))
     {
@@ -39,12 +49,12 @@ inline std::uint64_t PeakResidentBytes()
 // "5" to clear_refs sets the peak back to the current resident size (Linux 4.0 on).
 inline void ResetPeakResident()
 {
-    std::ofstream("/proc/self/clear_refs") << "5";
+    std::ofstream(ProcSelf("clear_refs")) << "5";
 }
 
 inline std::size_t ThreadCount()
 {
-    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    const std::filesystem::directory_iterator tasks(ProcSelf("task"));
     return static_cast<std::size_t>(std::distance(tasks, std::filesystem::directory_iterator()));
 }
 

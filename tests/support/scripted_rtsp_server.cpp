@@ -1,10 +1,8 @@
 #include "scripted_rtsp_server.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
+
+#include "test_sockets.h"
 
 namespace kestrav::testing
 {
@@ -18,19 +16,16 @@ ScriptedRtspServer::~ScriptedRtspServer()
     StopServing();
 }
 
-void ScriptedRtspServer::Serve(int client)
+void ScriptedRtspServer::Serve(platform::SocketHandle client)
 {
     std::string pending;
-    char buffer[4096];
     while (!IsStopping())
     {
-        pollfd readable{client, POLLIN, 0};
-        if (poll(&readable, 1, 50) <= 0)
+        const int got = ReceiveInto(client, pending, std::chrono::milliseconds(50));
+        if (got < 0 && platform::LastSocketError() == platform::kSocketErrorTimedOut)
             continue;
-        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
         if (got <= 0)
             return;
-        pending.append(buffer, static_cast<std::size_t>(got));
         TakeInterleavedFrames(pending);
         for (auto end = pending.find("\r\n\r\n"); end != std::string::npos; end = pending.find("\r\n\r\n"))
         {
@@ -49,13 +44,8 @@ void ScriptedRtspServer::Serve(int client)
                 answer.compare(answer.size() - closeMarker.size(), closeMarker.size(), closeMarker) == 0;
             if (closeAfter)
                 answer.resize(answer.size() - closeMarker.size());
-            for (std::size_t sent = 0; sent < answer.size();)
-            {
-                const ssize_t now = send(client, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
-                if (now <= 0)
-                    return;
-                sent += static_cast<std::size_t>(now);
-            }
+            if (!SendAll(client, answer))
+                return;
             if (closeAfter)
                 return;
             TakeInterleavedFrames(pending);

@@ -1,6 +1,5 @@
 // A one-connection RTSP server on 127.0.0.1 whose answers a test writes: each request (read up
-// to its blank line) is handed to the script, whose text goes back as the response. Test
-// support only: it talks to the operating system directly.
+// to its blank line) is handed to the script, whose text goes back as the response.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +35,7 @@ public:
     static std::string CSeqOf(const std::string& request);
 
 protected:
-    void Serve(int client) override;
+    void Serve(platform::SocketHandle client) override;
 
 private:
     void TakeInterleavedFrames(std::string& pending);

@@ -1,27 +1,14 @@
 #include "tcp_recording_proxy.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
+
+#include "test_sockets.h"
 
 namespace kestrav::testing
 {
 namespace
 {
 constexpr std::size_t kServerBytesKept = 65536;
-
-sockaddr_in Loopback(std::uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 }
 
 TcpRecordingProxy::TcpRecordingProxy(std::uint16_t upstreamPort) : m_upstreamPort(upstreamPort)
@@ -34,14 +21,13 @@ TcpRecordingProxy::~TcpRecordingProxy()
     StopServing();
 }
 
-void TcpRecordingProxy::Serve(int client)
+void TcpRecordingProxy::Serve(platform::SocketHandle client)
 {
-    const int upstream = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in address = Loopback(m_upstreamPort);
-    if (upstream >= 0 && connect(upstream, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
-        Forward(client, upstream);
-    if (upstream >= 0)
-        close(upstream);
+    const platform::SocketHandle upstream = ConnectLoopback(m_upstreamPort);
+    if (upstream == platform::kInvalidSocket)
+        return;
+    Forward(client, upstream);
+    platform::CloseSocket(upstream);
 }
 
 void TcpRecordingProxy::SetRewrite(Rewrite rewrite)
@@ -50,25 +36,24 @@ void TcpRecordingProxy::SetRewrite(Rewrite rewrite)
     m_rewrite = std::move(rewrite);
 }
 
-void TcpRecordingProxy::Forward(int client, int upstream)
+void TcpRecordingProxy::Forward(platform::SocketHandle client, platform::SocketHandle upstream)
 {
     const std::uint64_t connection = ++m_connection;
-    char buffer[16384];
+    const platform::SocketHandle ends[2] = {client, upstream};
     while (!IsStopping() && m_cut != connection)
     {
         // A stalled server is not read: its bytes pile up in the sockets as a silent camera's would.
-        const nfds_t watched = m_stalled == connection ? 1 : 2;
-        pollfd ends[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
-        if (poll(ends, watched, 50) <= 0)
+        const std::size_t watched = m_stalled == connection ? 1 : 2;
+        bool readable[2] = {false, false};
+        if (WaitForReadable(std::span(ends, watched), std::span(readable, watched), std::chrono::milliseconds(50)) <= 0)
             continue;
-        for (nfds_t i = 0; i < watched; ++i)
+        for (std::size_t i = 0; i < watched; ++i)
         {
-            if ((ends[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+            if (!readable[i])
                 continue;
-            const ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);
-            if (got <= 0)
+            std::string bytes;
+            if (ReceiveInto(ends[i], bytes, std::chrono::milliseconds(0)) <= 0)
                 return;
-            std::string bytes(buffer, static_cast<std::size_t>(got));
             {
                 std::lock_guard lock(m_mutex);
                 if (i == 0)
@@ -78,14 +63,8 @@ void TcpRecordingProxy::Forward(int client, int upstream)
                 if (m_rewrite)
                     bytes = m_rewrite(std::move(bytes), i == 0);
             }
-            const int to = i == 0 ? upstream : client;
-            for (std::size_t sent = 0; sent < bytes.size();)
-            {
-                const ssize_t now = send(to, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-                if (now <= 0)
-                    return;
-                sent += static_cast<std::size_t>(now);
-            }
+            if (!SendAll(i == 0 ? upstream : client, bytes))
+                return;
         }
     }
 }

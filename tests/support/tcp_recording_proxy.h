@@ -1,6 +1,5 @@
 // A TCP proxy on 127.0.0.1 that forwards one client at a time to an upstream server and keeps
 // what the client sent, so that a test can read the requests as they went over the wire.
-// Test support only: it talks to the operating system directly.
 #pragma once
 
 #include <atomic>
@@ -42,10 +41,10 @@ public:
     void CutCurrentConnection() { m_cut = m_connection.load(); }
 
 protected:
-    void Serve(int client) override;
+    void Serve(platform::SocketHandle client) override;
 
 private:
-    void Forward(int client, int upstream);
+    void Forward(platform::SocketHandle client, platform::SocketHandle upstream);
 
     std::uint16_t m_upstreamPort;
     mutable std::mutex m_mutex;

@@ -5,24 +5,16 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <span>
 #include <thread>
 #include <vector>
 
 #include "platform/socket.h"
+#include "test_sockets.h"
 
 namespace kestrav::testing
 {
-inline platform::SocketAddressV4 Loopback(std::uint16_t port)
-{
-    const std::uint8_t octets[4] = {127, 0, 0, 1};
-    std::uint32_t address = 0;
-    std::memcpy(&address, octets, sizeof address); // network order is the order of the octets
-    return platform::MakeSocketAddressV4(address, port);
-}
-
 // The deadline only keeps a broken test from hanging; it never decides a passing one.
 inline bool WaitUntil(const std::function<bool()>& condition)
 {
@@ -40,7 +32,7 @@ inline bool WaitUntil(const std::function<bool()>& condition)
 class UdpPeer
 {
 public:
-    UdpPeer() : m_socket(platform::CreateSocket(platform::SocketKind::Udp))
+    UdpPeer() : m_socket((EnsureSocketsStarted(), platform::CreateSocket(platform::SocketKind::Udp)))
     {
         EXPECT_TRUE(platform::BindSocket(m_socket, 0));
         EXPECT_TRUE(platform::SetSocketOption(m_socket, platform::SocketOption::ReceiveTimeout, 5000));

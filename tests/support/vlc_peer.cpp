@@ -1,11 +1,5 @@
 #include "vlc_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -13,6 +7,7 @@
 
 #include "closed_port.h"
 #include "ffmpeg_tools.h"
+#include "test_sockets.h"
 
 namespace kestrav::testing
 {
@@ -30,27 +25,26 @@ class Clip
 public:
     Clip()
     {
-        char pattern[] = "/tmp/brantel-vlc-XXXXXX";
-        if (mkdtemp(pattern) == nullptr)
+        m_directory = MakeSharedDirectory("brantel-vlc-");
+        if (m_directory.empty())
             return;
-        m_directory = pattern;
         std::error_code ignored;
         std::filesystem::permissions(m_directory,
                                      std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                                          std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
                                          std::filesystem::perms::others_exec,
                                      ignored);
-        const std::string file = m_directory + "/clip.h264";
+        const std::filesystem::path file = m_directory / "clip.h264";
         RunCommand("/usr/bin/gst-launch-1.0 -q videotestsrc num-buffers=" + std::to_string(kClipSeconds * 25) +
                    " pattern=ball ! video/x-raw,width=352,height=240,framerate=25/1 ! x264enc bitrate=256 "
                    "key-int-max=25 speed-preset=ultrafast tune=zerolatency ! "
                    "video/x-h264,stream-format=byte-stream,profile=baseline ! filesink location=" +
-                   file);
+                   PeerPath(file));
         if (std::filesystem::file_size(file, ignored) > 0 && !ignored)
         {
             std::filesystem::permissions(file, std::filesystem::perms::others_read, std::filesystem::perm_options::add,
                                          ignored);
-            m_file = file;
+            m_file = PeerPath(file);
         }
     }
     ~Clip()
@@ -62,11 +56,11 @@ public:
     Clip(const Clip&) = delete;
     Clip& operator=(const Clip&) = delete;
 
-    // Empty when it could not be made.
+    // As VLC names it; empty when it could not be made.
     const std::string& File() const { return m_file; }
 
 private:
-    std::string m_directory;
+    std::filesystem::path m_directory;
     std::string m_file;
 };
 
@@ -76,51 +70,27 @@ const Clip& SharedClip()
     return clip;
 }
 
-int Connect(std::uint16_t port)
-{
-    const int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (descriptor < 0)
-        return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    {
-        close(descriptor);
-        return -1;
-    }
-    return descriptor;
-}
-
 // True when the server answers a DESCRIBE with the video: VLC listens before its stream is set up,
 // and a client that comes too early would be told there is nothing.
 bool DescribesVideo(std::uint16_t port, const std::string& url)
 {
-    const int descriptor = Connect(port);
-    if (descriptor < 0)
+    const platform::SocketHandle connection = ConnectLoopback(port);
+    if (connection == platform::kInvalidSocket)
         return false;
     const std::string request = "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n\r\n";
     std::string answer;
-    if (send(descriptor, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size()))
+    if (SendAll(connection, request))
     {
         const auto deadline = std::chrono::steady_clock::now() + 2s;
-        char buffer[2048];
         while (answer.find("m=video") == std::string::npos)
         {
             const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                    .count();
-            pollfd readable{descriptor, POLLIN, 0};
-            if (left <= 0 || poll(&readable, 1, static_cast<int>(left)) <= 0)
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || ReceiveInto(connection, answer, left) <= 0)
                 break;
-            const ssize_t got = recv(descriptor, buffer, sizeof buffer, 0);
-            if (got <= 0)
-                break;
-            answer.append(buffer, static_cast<std::size_t>(got));
         }
     }
-    close(descriptor);
+    platform::CloseSocket(connection);
     return answer.rfind("RTSP/1.0 200", 0) == 0 && answer.find("m=video") != std::string::npos;
 }
 }
@@ -151,12 +121,21 @@ bool VlcPeer::Start()
         m_startFailure = "no H.264 clip (gst-launch-1.0 with x264enc)";
         return false;
     }
-    // VLC refuses to run as root.
-    std::vector<std::string> arguments;
-    if (geteuid() == 0)
-        arguments = {"/usr/sbin/runuser", "-u", "nobody", "--"};
-    arguments.insert(arguments.end(), {"/usr/bin/cvlc", "-q", "-I", "dummy", clip, "--demux", "h264", "--sout",
-                                       "#rtp{sdp=" + Url() + "}"});
+    // VLC refuses to run as root. The shell asks who runs it, as a test under Wine cannot tell.
+    std::vector<std::string> arguments = {
+        "/bin/sh",
+        "-c",
+        "if [ \"$(id -u)\" = 0 ]; then exec /usr/sbin/runuser -u nobody -- \"$@\"; fi; exec \"$@\"",
+        "vlc",
+        "/usr/bin/cvlc",
+        "-q",
+        "-I",
+        "dummy",
+        clip,
+        "--demux",
+        "h264",
+        "--sout",
+        "#rtp{sdp=" + Url() + "}"};
     arguments.insert(arguments.end(), m_moreOptions.begin(), m_moreOptions.end());
     // runuser does not watch its stdin: the group goes with this object.
     m_process = std::make_unique<ChildProcess>(arguments, true);
@@ -189,10 +168,10 @@ bool VlcPeer::Stop()
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (std::chrono::steady_clock::now() < deadline)
     {
-        const int descriptor = Connect(m_port);
-        if (descriptor < 0)
+        const platform::SocketHandle connection = ConnectLoopback(m_port);
+        if (connection == platform::kInvalidSocket)
             return true;
-        close(descriptor);
+        platform::CloseSocket(connection);
         std::this_thread::sleep_for(50ms);
     }
     return false;

@@ -352,6 +352,9 @@ class CameraHandler(BaseHTTPRequestHandler):
 class CameraServer(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    # The benchmark opens the camera as hundreds of devices at once: with socketserver's backlog of 5 the
+    # kernel drops most of their connections' handshakes, and each one then waits seconds for a resend.
+    request_queue_size = 512
 
     def __init__(self, address, camera, tls_context=None):
         self.camera = camera

@@ -4,15 +4,9 @@
 // side, which the RTSP side has to follow.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,6 +14,7 @@
 
 #include "support/camsim_peer.h"
 #include "support/child_process.h"
+#include "support/test_sockets.h"
 
 namespace kestrav
 {
@@ -51,23 +46,13 @@ int Milliseconds(Clock::time_point deadline)
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-sockaddr_in Loopback(std::uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 bool ConnectionRefused(std::uint16_t port)
 {
-    const int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = Loopback(port);
-    const bool refused =
-        connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno == ECONNREFUSED;
-    close(descriptor);
-    return refused;
+    int error = 0;
+    const platform::SocketHandle connection = testing::ConnectLoopback(port, &error);
+    if (connection != platform::kInvalidSocket)
+        platform::CloseSocket(connection);
+    return connection == platform::kInvalidSocket && error == platform::kSocketErrorConnectionRefused;
 }
 
 // What ffprobe reports of the video stream at a URL: the stream's fields ("codec_name", "width", "height",
@@ -123,25 +108,16 @@ std::string HeaderValue(const std::string& head, const std::string& name)
 class RtspConnection
 {
 public:
-    explicit RtspConnection(std::uint16_t port) : m_port(port)
-    {
-        m_socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const sockaddr_in address = Loopback(port);
-        if (connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        {
-            close(m_socket);
-            m_socket = -1;
-        }
-    }
+    explicit RtspConnection(std::uint16_t port) : m_port(port), m_socket(testing::ConnectLoopback(port)) {}
     ~RtspConnection()
     {
-        if (m_socket >= 0)
-            close(m_socket);
+        if (IsOpen())
+            platform::CloseSocket(m_socket);
     }
     RtspConnection(const RtspConnection&) = delete;
     RtspConnection& operator=(const RtspConnection&) = delete;
 
-    bool IsOpen() const { return m_socket >= 0; }
+    bool IsOpen() const { return m_socket != platform::kInvalidSocket; }
     std::string Url(const std::string& path) const { return "rtsp://127.0.0.1:" + std::to_string(m_port) + path; }
 
     // The answer to one request, or "" when none came within 5 s.
@@ -149,7 +125,7 @@ public:
     {
         const std::string request =
             method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(++m_sequence) + "\r\n" + headers + "\r\n";
-        if (m_socket < 0 || send(m_socket, request.data(), request.size(), MSG_NOSIGNAL) < 0)
+        if (!IsOpen() || !testing::SendAll(m_socket, request))
             return {};
         const auto deadline = Clock::now() + 5s;
         for (;;)
@@ -177,11 +153,9 @@ public:
         const auto deadline = Clock::now() + timeout;
         while (Clock::now() < deadline)
         {
-            pollfd readable{m_socket, POLLIN, 0};
-            if (poll(&readable, 1, Milliseconds(deadline)) <= 0)
-                continue;
-            char buffer[4096];
-            if (recv(m_socket, buffer, sizeof buffer, 0) <= 0)
+            std::string ignored;
+            const int got = testing::ReceiveInto(m_socket, ignored, std::chrono::milliseconds(Milliseconds(deadline)));
+            if (got == 0 || (got < 0 && platform::LastSocketError() != platform::kSocketErrorTimedOut))
                 return true;
         }
         return false;
@@ -190,19 +164,11 @@ public:
 private:
     bool Receive(Clock::time_point deadline)
     {
-        pollfd readable{m_socket, POLLIN, 0};
-        if (poll(&readable, 1, Milliseconds(deadline)) <= 0)
-            return false;
-        char buffer[4096];
-        const ssize_t got = recv(m_socket, buffer, sizeof buffer, 0);
-        if (got <= 0)
-            return false;
-        m_pending.append(buffer, static_cast<std::size_t>(got));
-        return true;
+        return testing::ReceiveInto(m_socket, m_pending, std::chrono::milliseconds(Milliseconds(deadline))) > 0;
     }
 
     std::uint16_t m_port;
-    int m_socket = -1;
+    platform::SocketHandle m_socket;
     int m_sequence = 0;
     std::string m_pending;
 };
@@ -218,15 +184,11 @@ class UdpPlayer
 public:
     UdpPlayer(std::uint16_t port, const std::string& path) : m_connection(port)
     {
-        m_socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = Loopback(0);
-        socklen_t length = sizeof address;
-        bind(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length);
-        m_rtpPort = ntohs(address.sin_port);
+        m_socket = testing::OpenUdpSocket();
+        m_rtpPort = platform::GetSocketLocalPort(m_socket);
         m_playing = Play(path);
     }
-    ~UdpPlayer() { close(m_socket); }
+    ~UdpPlayer() { platform::CloseSocket(m_socket); }
     UdpPlayer(const UdpPlayer&) = delete;
     UdpPlayer& operator=(const UdpPlayer&) = delete;
 
@@ -239,11 +201,11 @@ public:
         int packets = 0;
         while (Clock::now() < deadline)
         {
-            pollfd readable{m_socket, POLLIN, 0};
-            if (poll(&readable, 1, Milliseconds(deadline)) <= 0)
+            if (platform::WaitForSocketReadable(m_socket, static_cast<std::uint32_t>(Milliseconds(deadline))) !=
+                platform::WaitResult::Signaled)
                 continue;
-            char buffer[65536];
-            if (recv(m_socket, buffer, sizeof buffer, 0) > 0)
+            std::uint8_t buffer[65536];
+            if (platform::ReceiveFromSocket(m_socket, buffer, nullptr) > 0)
                 ++packets;
         }
         return packets;
@@ -273,7 +235,7 @@ private:
     }
 
     RtspConnection m_connection;
-    int m_socket = -1;
+    platform::SocketHandle m_socket = platform::kInvalidSocket;
     std::uint16_t m_rtpPort = 0;
     bool m_playing = false;
 };
@@ -299,7 +261,8 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_EQ(access("/usr/bin/ffprobe", X_OK), 0) << "the tests read the streams with ffprobe (Debian ffmpeg)";
+        ASSERT_TRUE(std::filesystem::exists(testing::LocalPath("/usr/bin/ffprobe")))
+            << "the tests read the streams with ffprobe (Debian ffmpeg)";
         ASSERT_TRUE(s_camera->IsReady()) << s_camera->StartFailure();
         s_camera->Reset();
         // An empty list first, so that no stream keeps the settings an earlier test gave it.

@@ -26,6 +26,7 @@
 #include "host_fixture.h"
 #include "hostkit/host_capability_query_sink.h"
 #include "hostkit/host_capability_results.h"
+#include "wine_support.h"
 
 namespace kestrav
 {
@@ -74,7 +75,7 @@ class DeviceSearch : public testing::HostFixture
 protected:
     void StartCamera(CamsimOptions options = {})
     {
-        options.auth = "digest";
+        options.auth = testing::DefaultCameraAuth();
         camera = std::make_unique<CamsimPeer>(options);
         ASSERT_TRUE(camera->IsReady()) << camera->StartFailure();
     }

@@ -18,6 +18,7 @@
 #include "platform/thread_termination.h"
 #include "support/camsim_peer.h"
 #include "support/closed_port.h"
+#include "support/wine_support.h"
 
 namespace kestrav
 {
@@ -110,7 +111,11 @@ TEST_F(HttpSenderTest, BasicCredentialsGoOnlyOnceTheCameraAsksThenWithEveryReque
 
 TEST_F(HttpSenderTest, ACameraOfferingNtlmFirstIsAnsweredWithTheSchemeTheStackSpeaks)
 {
-    for (const char* schemes : {"ntlm,digest", "negotiate,ntlm,basic"})
+    // Under Wine the stack speaks Basic only; the camera offering NTLM and Digest is checked on Linux.
+    std::vector<const char*> offers{"negotiate,ntlm,basic"};
+    if (!testing::RunningUnderWine())
+        offers.push_back("ntlm,digest");
+    for (const char* schemes : offers)
     {
         ASSERT_TRUE(Camera().Control(std::string("/camsim/auth?schemes=") + schemes));
         Camera().ForgetRequests();
@@ -126,6 +131,7 @@ TEST_F(HttpSenderTest, ACameraOfferingNtlmFirstIsAnsweredWithTheSchemeTheStackSp
 
 TEST_F(HttpSenderTest, ADigestCameraIsLearnedOnceThenAnsweredDirectly)
 {
+    KESTRAV_SKIP_DIGEST_UNDER_WINE();
     ASSERT_TRUE(Camera().Control("/camsim/auth?schemes=digest"));
     Web::CHttpSender sender(Device(), Transport());
     std::string text;
@@ -416,7 +422,13 @@ TEST_F(HttpSenderTest, ATerminatedThreadUnwindsFromAStalledRequest)
 
 TEST_F(HttpSenderTest, TheWinInetSenderAnswersEitherSchemeAndSendsOriginFormTargets)
 {
-    for (const char* schemes : {"digest,basic", "basic", "digest"})
+    // Under Wine WinINet answers Basic only: the camera preferring Digest is then answered with Basic, and a
+    // Digest-only camera is checked on Linux.
+    const bool wine = testing::RunningUnderWine();
+    std::vector<const char*> offers{"digest,basic", "basic"};
+    if (!wine)
+        offers.push_back("digest");
+    for (const char* schemes : offers)
     {
         ASSERT_TRUE(Camera().Control(std::string("/camsim/auth?schemes=") + schemes));
         Camera().ForgetRequests();
@@ -426,12 +438,13 @@ TEST_F(HttpSenderTest, TheWinInetSenderAnswersEitherSchemeAndSendsOriginFormTarg
         const auto requests = Camera().Requests();
         ASSERT_FALSE(requests.empty());
         EXPECT_EQ(requests.back().target, "/control?camid=1&stop=1");
-        EXPECT_EQ(requests.back().authorization, std::string(schemes).substr(0, std::string(schemes).find(',')));
+        EXPECT_EQ(requests.back().authorization,
+                  wine ? "basic" : std::string(schemes).substr(0, std::string(schemes).find(',')));
         EXPECT_EQ(requests.back().status, 200);
     }
     const auto state = Camera().Control("/camsim/state");
     ASSERT_TRUE(state);
-    EXPECT_NE(state->find("\"stops\": 3"), std::string::npos) << *state;
+    EXPECT_NE(state->find("\"stops\": " + std::to_string(offers.size())), std::string::npos) << *state;
 
     Web::CWinInetSender wrong(Device(0, 3000, "wrong"), Transport());
     EXPECT_FALSE(HUtils::RequestGet(wrong, "/control?camid=1&rpan=7"));

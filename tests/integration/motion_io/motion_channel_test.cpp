@@ -7,6 +7,7 @@
 
 #include "io/motion_channel.h"
 #include "motion_io_fixture.h"
+#include "wine_support.h"
 
 namespace kestrav
 {
@@ -83,8 +84,13 @@ TEST_F(MotionChannel, EachEventCountsWithoutWaitingForTheNext)
         "boundary=leading&transfer=chunked",        "boundary=trailing&transfer=chunked&spaces=1",
         "boundary=leading&transfer=close&spaces=1",
     };
+    // Wine's WinHTTP, having read a chunk to its end, reads the next chunk's size line before it returns, which
+    // holds every chunked event back until the next: those styles are checked on Linux (and on Windows).
+    const bool wine = testing::RunningUnderWine();
     for (const std::string& style : styles)
     {
+        if (wine && style.find("chunked") != std::string::npos)
+            continue;
         SCOPED_TRACE(style);
         Style(style);
         Alarm("motion=0");
@@ -96,6 +102,8 @@ TEST_F(MotionChannel, EachEventCountsWithoutWaitingForTheNext)
         EXPECT_EQ(States(), (std::vector<int>{1, 0, 1}));
         channel->Stop();
     }
+    if (wine)
+        GTEST_SKIP() << "the chunked styles: Wine's WinHTTP holds a chunk's end back until the next chunk";
 }
 
 TEST_F(MotionChannel, PartsCutAtEveryBytePositionGiveTheSameEvents)

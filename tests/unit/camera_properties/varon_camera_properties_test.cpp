@@ -11,6 +11,7 @@
 #include "support/camsim_peer.h"
 #include "support/closed_port.h"
 #include "support/host_fixture.h"
+#include "support/wine_support.h"
 
 namespace kestrav
 {
@@ -26,7 +27,7 @@ protected:
     static void SetUpTestSuite()
     {
         testing::CamsimOptions options;
-        options.auth = "digest";
+        options.auth = testing::DefaultCameraAuth();
         options.extraArguments = {"--alarm-interval", "0"};
         s_camera = new CamsimPeer(options);
     }
@@ -143,10 +144,21 @@ TEST_F(VaronCameraPropertiesTest, AnAbortStaysInForceAndEndsAStalledRequest)
                                 std::uint32_t ignored = 77;
                                 return stalled.GetCameraProperties(ignored);
                             });
-    while (s_camera->Requests().size() < 2 || s_camera->Requests().back().path != "/getprofile")
+    const auto stalledRequestArrived = []
+    {
+        const auto requests = s_camera->Requests();
+        return requests.size() >= 2 && requests.back().path == "/getprofile";
+    };
+    // A query that never reaches the stalled request fails the test instead of hanging it; it is aborted
+    // either way, so that it ends.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!stalledRequestArrived() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const bool arrived = stalledRequestArrived();
     stalled.Abort();
-    EXPECT_FALSE(query.get());
+    const bool answered = query.get();
+    ASSERT_TRUE(arrived) << "the query did not ask for /getprofile within 10 s";
+    EXPECT_FALSE(answered);
     EXPECT_EQ(stalled.GetLastErrorText(), "Capability search query was aborted");
 }
 // The moment the abort event cannot cover: an abort (transport, then sender) just before the sender's

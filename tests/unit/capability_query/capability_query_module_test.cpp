@@ -15,6 +15,7 @@
 #include "runtime/event.h"
 #include "support/camsim_peer.h"
 #include "support/host_fixture.h"
+#include "support/wine_support.h"
 
 namespace kestrav
 {
@@ -259,7 +260,7 @@ TEST_F(CapabilityQueryModuleTest, TheFamilysModuleSearchesTheSimulatedCamera)
 {
     testing::TemporaryHostDirectory hostDirectory;
     testing::CamsimOptions options;
-    options.auth = "digest";
+    options.auth = testing::DefaultCameraAuth();
     testing::CamsimPeer camera(options);
     ASSERT_TRUE(camera.IsReady()) << camera.StartFailure();
     CVaronCapabilityQueryModule module(&sink, false);

@@ -5,6 +5,7 @@
 
 #include "core/configuration.h"
 #include "host_fixture.h"
+#include "platform/process.h"
 #include "runtime/xml_parser.h"
 
 namespace kestrav
@@ -51,11 +52,26 @@ std::uint32_t RtpMode(const DEVICE_INFO& device, std::uint32_t channel)
 
 TEST(ConfigurationFileName, JoinsDirectoryDriverNameAndExtension)
 {
-    EXPECT_EQ(CConfiguration::MakeFileName("/opt/rec/", "Drv"), "/opt/rec/Drv.xml");
-    EXPECT_EQ(CConfiguration::MakeFileName("/opt/rec", "Drv"), "/opt/rec/Drv.xml");
-    EXPECT_EQ(CConfiguration::MakeFileName("", "Drv"), "Drv.xml");
-    EXPECT_EQ(CConfiguration::MakeFileName("/opt/rec/", ""), "") << "no driver name, no file";
-    EXPECT_EQ(CConfiguration(Device("a", 80), "", "/opt/rec/").GetFileName(), "");
+    const std::string directory = std::string("opt") + platform::kPathSeparator + "rec";
+    const std::string withSeparator = directory + platform::kPathSeparator;
+    const struct
+    {
+        std::string directory;
+        std::string driverName;
+        std::string expected;
+    } cases[] = {
+        {withSeparator, "Drv", withSeparator + "Drv.xml"},
+        {directory, "Drv", withSeparator + "Drv.xml"},
+        {"", "Drv", "Drv.xml"},
+        {withSeparator, "", ""}, // no driver name, no file
+#if defined(_WIN32)
+        {"C:/opt/rec/", "Drv", "C:/opt/rec/Drv.xml"}, // a host may end its directory with '/' as well
+#endif
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CConfiguration::MakeFileName(c.directory, c.driverName), c.expected)
+            << '"' << c.directory << "\" + \"" << c.driverName << '"';
+    EXPECT_EQ(CConfiguration(Device("a", 80), "", withSeparator).GetFileName(), "");
 }
 
 TEST_F(ConfigurationTest, LivesInTheHostDirectory)

@@ -242,8 +242,10 @@ TEST_F(SettingsTest, BaseDirectoryReplacesTheHostDirectory)
     ASSERT_EQ(settings.OpenDocument(kFile), SettingsStatus::Success);
     EXPECT_EQ(settings.GetFullPath(), (other / kFile).string());
 
+    // A directory ending in '/' is taken as it is, on Windows too.
     CXMLSettingsAPI explicitHost(other.string() + "/");
     EXPECT_EQ(explicitHost.OpenDocument(kFile), SettingsStatus::Success);
+    EXPECT_EQ(explicitHost.GetFullPath(), other.string() + "/" + kFile);
 }
 }
 }

@@ -21,6 +21,7 @@
 #include "media/media_parser_client.h"
 #include "rtp/rtp_packet.h"
 #include "runtime/format_string.h"
+#include "support/child_process.h"
 #include "support/host_fixture.h"
 #include "support/recorded_datagrams.h"
 #include "text/base64.h"
@@ -169,9 +170,15 @@ struct Fixture
     ParameterSets sprop;
 };
 
+// tests/data as this program names it (under Wine the build's Linux path is on drive Z:).
+inline std::filesystem::path RecordedDataDirectory()
+{
+    return LocalPath(std::filesystem::path(__FILE__).parent_path().string()) / ".." / ".." / "data";
+}
+
 inline std::filesystem::path FixtureDirectory()
 {
-    return std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data" / "h264";
+    return RecordedDataDirectory() / "h264";
 }
 
 inline std::optional<Fixture> LoadFixture(const std::string& name)

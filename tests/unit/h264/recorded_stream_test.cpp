@@ -99,7 +99,7 @@ protected:
                           static_cast<std::streamsize>(frames[i].data.size() - trailer));
             }
         }
-        const std::string path = file.Path().string();
+        const std::string path = testing::PeerPath(file.Path());
         return {RunCommand(std::string(kFfmpeg) + " -nostdin -hide_banner -v error -f h264 -i " + path + " -f null -"),
                 RunCommand(std::string(kFfprobe) +
                            " -v error -f h264 -count_frames -select_streams v:0 -show_entries "
@@ -107,7 +107,11 @@ protected:
                            path)};
     }
 
-    static bool DecoderInstalled() { return std::filesystem::exists(kFfmpeg) && std::filesystem::exists(kFfprobe); }
+    static bool DecoderInstalled()
+    {
+        return std::filesystem::exists(testing::LocalPath(kFfmpeg)) &&
+               std::filesystem::exists(testing::LocalPath(kFfprobe));
+    }
 };
 
 TEST_F(RecordedStream, EveryStreamDecodesCleanlyWithItsSizeAndTypeCodes)

@@ -48,28 +48,35 @@ protected:
     hostkit::HostKit kit;
 };
 
+// A shared library every system has, without the module's exports.
+#if defined(_WIN32)
+constexpr const char* kForeignLibrary = "version.dll";
+#else
+constexpr const char* kForeignLibrary = "libm.so.6";
+#endif
+
 TEST(HostBenchModuleLoader, AMissingFileOrAForeignLibraryIsReportedWithItsPath)
 {
     DriverModule module;
     std::string error;
-    EXPECT_FALSE(module.Load("/nonexistent/libBrantelIPCapture.so", error));
-    EXPECT_NE(error.find("cannot load the module /nonexistent/libBrantelIPCapture.so"), std::string::npos) << error;
+    const std::string missing = std::string("/nonexistent/") + DriverModule::kFileName;
+    EXPECT_FALSE(module.Load(missing, error));
+    EXPECT_NE(error.find("cannot load the module " + missing), std::string::npos) << error;
 
-    // A shared library every system has, without the module's exports.
     error.clear();
-    EXPECT_FALSE(module.Load("libm.so.6", error));
-    EXPECT_NE(error.find("libm.so.6 is not a capture driver module"), std::string::npos) << error;
+    EXPECT_FALSE(module.Load(kForeignLibrary, error));
+    EXPECT_NE(error.find(std::string(kForeignLibrary) + " is not a capture driver module"), std::string::npos) << error;
     EXPECT_NE(error.find("CreateIPCaptureEx5"), std::string::npos) << error;
     EXPECT_EQ(module.CreateDriver(), nullptr);
 }
 
 TEST(HostBenchModuleLoader, LooksBesideTheProgramThenInItsLibDirectoryThenInTheBuildTree)
 {
-    const std::vector<std::filesystem::path> candidates =
-        DefaultModuleCandidates("/opt/bench/bin/brantel-host", "/build/src/libBrantelIPCapture.so");
-    const std::vector<std::filesystem::path> expected = {"/opt/bench/bin/libBrantelIPCapture.so",
-                                                         "/opt/bench/lib/libBrantelIPCapture.so",
-                                                         "/build/src/libBrantelIPCapture.so"};
+    const std::filesystem::path built = std::filesystem::path("/build/src") / DriverModule::kFileName;
+    const std::vector<std::filesystem::path> candidates = DefaultModuleCandidates("/opt/bench/bin/brantel-host", built);
+    const std::vector<std::filesystem::path> expected = {
+        std::filesystem::path("/opt/bench/bin") / DriverModule::kFileName,
+        std::filesystem::path("/opt/bench/lib") / DriverModule::kFileName, built};
     EXPECT_EQ(candidates, expected);
 
     TemporaryDirectory directory;
@@ -77,7 +84,7 @@ TEST(HostBenchModuleLoader, LooksBesideTheProgramThenInItsLibDirectoryThenInTheB
     std::filesystem::create_directories(present.parent_path());
     std::ofstream(present) << "module";
     const std::vector<std::filesystem::path> found =
-        DefaultModuleCandidates(directory.Path() / "bin" / "brantel-host", "/build/src/libBrantelIPCapture.so");
+        DefaultModuleCandidates(directory.Path() / "bin" / "brantel-host", built);
     EXPECT_EQ(FirstExisting(found), present);
     EXPECT_EQ(FirstExisting(expected), expected.back()) << "none there: the last, for the message";
 }

@@ -62,9 +62,7 @@ using JpegFixture = ParserFixture<CJpegRTPMediaParser, 2000>;
 // The packets of one stream recorded by tests/data/jpeg/record.py; empty when it cannot be read.
 inline std::vector<Bytes> LoadJpegStream(const std::string& name)
 {
-    return ReadRecordedDatagrams(std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data" / "jpeg" /
-                                 (name + ".rtp"))
-        .value_or(std::vector<Bytes>{});
+    return ReadRecordedDatagrams(RecordedDataDirectory() / "jpeg" / (name + ".rtp")).value_or(std::vector<Bytes>{});
 }
 
 // The JPEG segments in front of the scan data: marker and segment bytes (without the marker),

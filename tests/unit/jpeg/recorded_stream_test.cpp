@@ -47,7 +47,7 @@ Decoded Decode(const Bytes& picture)
 {
     const testing::TemporaryFile file(".jpg");
     file.Write(picture);
-    const std::string path = file.Path().string();
+    const std::string path = testing::PeerPath(file.Path());
     return {RunCommand(std::string(kFfmpeg) + " -v error -i " + path + " -f null -"),
             RunCommand(std::string(kFfmpeg) + " -v error -i " + path + " -f md5 -")};
 }
@@ -136,7 +136,7 @@ TEST_F(RecordedStream, InBandTablesAreTheT81TablesScaledByQuality)
 
 TEST_F(RecordedStream, EveryVariantDecodesCleanlyToTheSamePixels)
 {
-    const bool haveFfmpeg = std::filesystem::exists(kFfmpeg);
+    const bool haveFfmpeg = std::filesystem::exists(testing::LocalPath(kFfmpeg));
     for (const StreamCase& stream : kStreams)
     {
         SCOPED_TRACE(stream.name);

@@ -3,11 +3,6 @@
 // checked byte for byte as the camera receives them.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -101,36 +96,24 @@ void ShortenReceiveTimeout(UdpPeer& peer)
 class Stranger
 {
 public:
-    Stranger() : m_socket(::socket(AF_INET, SOCK_DGRAM, 0))
-    {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(0x7F000002);
-        m_bound = m_socket >= 0 && ::bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
-    }
+    Stranger() : m_socket(testing::OpenUdpSocket("127.0.0.2")) {}
     ~Stranger()
     {
-        if (m_socket >= 0)
-            ::close(m_socket);
+        if (IsBound())
+            platform::CloseSocket(m_socket);
     }
     Stranger(const Stranger&) = delete;
     Stranger& operator=(const Stranger&) = delete;
 
-    bool IsBound() const { return m_bound; }
+    bool IsBound() const { return m_socket != platform::kInvalidSocket; }
 
     void Send(std::uint16_t port, const Bytes& bytes)
     {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        to.sin_port = htons(port);
-        ASSERT_EQ(::sendto(m_socket, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
-                  static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(platform::SendToSocket(m_socket, bytes, testing::Loopback(port)), static_cast<int>(bytes.size()));
     }
 
 private:
-    int m_socket;
-    bool m_bound = false;
+    platform::SocketHandle m_socket;
 };
 
 class RtcpHandler : public ::testing::Test

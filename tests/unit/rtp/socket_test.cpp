@@ -30,7 +30,11 @@ TEST(Socket, ADatagramLongerThanTheBufferIsDroppedAsTooLong)
     std::size_t length = 1;
     EXPECT_EQ(ReceiveFromSocket(receiver.Handle(), buffer, nullptr, &length), kSocketFailure);
     EXPECT_EQ(LastSocketError(), kSocketErrorMessageTooLong);
+#if defined(_WIN32)
+    EXPECT_EQ(length, 0u) << "Winsock does not tell the length of what did not fit";
+#else
     EXPECT_EQ(length, 2000u) << "Linux tells the length of what did not fit";
+#endif
     SocketAddressV4 sender;
     EXPECT_EQ(ReceiveFromSocket(receiver.Handle(), buffer, &sender), 100);
     EXPECT_EQ(sender, Loopback(peer.Port()));

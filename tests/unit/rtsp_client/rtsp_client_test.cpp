@@ -2,11 +2,6 @@
 // response reader, byte for byte.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <future>
 #include <map>
 #include <thread>
@@ -17,6 +12,7 @@
 #include "rtsp/rtsp_client.h"
 #include "support/recording_owner.h"
 #include "support/scripted_rtsp_server.h"
+#include "support/test_sockets.h"
 #include "text/digest_auth.h"
 
 namespace kestrav
@@ -542,35 +538,27 @@ TEST_F(MisbehavingCamera, ThatFallsSilentDoesNotHoldAStopForTheReceiveTimeout)
 class UnansweredListener
 {
 public:
-    UnansweredListener()
+    UnansweredListener() : m_listener(testing::OpenTcpListener(0)), m_port(platform::GetSocketLocalPort(m_listener))
     {
-        m_listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(m_listener, 0);
-        socklen_t length = sizeof address;
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        for (int& filler : m_fillers)
+        for (platform::SocketHandle& filler : m_fillers)
         {
-            filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            filler = platform::CreateSocket(platform::SocketKind::Tcp);
+            platform::SetSocketNonBlocking(filler, true);
+            platform::ConnectSocket(filler, testing::Loopback(m_port));
         }
     }
     ~UnansweredListener()
     {
-        for (const int filler : m_fillers)
-            close(filler);
-        close(m_listener);
+        for (const platform::SocketHandle filler : m_fillers)
+            platform::CloseSocket(filler);
+        platform::CloseSocket(m_listener);
     }
     std::uint16_t Port() const { return m_port; }
 
 private:
-    int m_listener = -1;
-    int m_fillers[4] = {-1, -1, -1, -1};
-    std::uint16_t m_port = 0;
+    platform::SocketHandle m_listener;
+    std::uint16_t m_port;
+    platform::SocketHandle m_fillers[4] = {};
 };
 
 TEST_F(MisbehavingCamera, ThatNeverAcceptsLetsTheOwnerCancelTheConnect)
