@@ -9,6 +9,44 @@
 
 namespace kestrav::platform::win32
 {
+namespace
+{
+// The request states alive and the sessions open. Constant-initialised kernel primitives that need no
+// destruction: a stack's last report may come while the module's statics are being torn down.
+struct HttpCensus
+{
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+    std::size_t states = 0;
+    std::size_t sessions = 0;
+};
+
+HttpCensus g_census;
+
+void CountStates(bool added)
+{
+    AcquireSRWLockExclusive(&g_census.lock);
+    if (added)
+        ++g_census.states;
+    else
+        --g_census.states;
+    const bool none = g_census.states == 0;
+    ReleaseSRWLockExclusive(&g_census.lock);
+    if (none)
+        WakeAllConditionVariable(&g_census.changed);
+}
+
+void CountSessions(bool added)
+{
+    AcquireSRWLockExclusive(&g_census.lock);
+    if (added)
+        ++g_census.sessions;
+    else
+        --g_census.sessions;
+    ReleaseSRWLockExclusive(&g_census.lock);
+}
+}
+
 HttpCompletion* HttpCompletion::Create(CloseFunction close)
 {
     auto* completion = new (std::nothrow) HttpCompletion(close);
@@ -17,6 +55,8 @@ HttpCompletion* HttpCompletion::Create(CloseFunction close)
         delete completion;
         return nullptr;
     }
+    if (completion != nullptr)
+        CountStates(true);
     return completion;
 }
 
@@ -39,7 +79,12 @@ void HttpCompletion::AddReference()
 void HttpCompletion::Release()
 {
     if (InterlockedDecrement(&m_references) == 0)
+    {
         delete this;
+        // Last, once the members' destructors have run too. What is left of a handle-closing report
+        // after this is the return into the stack.
+        CountStates(false);
+    }
 }
 
 void HttpCompletion::Attach(void* handle)
@@ -203,6 +248,16 @@ void HttpCompletion::CloseForOwner()
     CloseHandleNow(handle);
 }
 
+HttpSessionCount::HttpSessionCount()
+{
+    CountSessions(true);
+}
+
+HttpSessionCount::~HttpSessionCount()
+{
+    CountSessions(false);
+}
+
 std::wstring Widen(std::string_view text)
 {
     if (text.empty())
@@ -303,5 +358,34 @@ HttpError StackError(DWORD error)
 HttpError LastHttpError()
 {
     return StackError(GetLastError());
+}
+}
+
+namespace kestrav::platform
+{
+bool WaitForClosedHttpRequests(std::uint32_t limitMilliseconds)
+{
+    using win32::g_census;
+    const ULONGLONG deadline = GetTickCount64() + limitMilliseconds;
+    AcquireSRWLockExclusive(&g_census.lock);
+    while (g_census.sessions == 0 && g_census.states > 0)
+    {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            break;
+        SleepConditionVariableSRW(&g_census.changed, &g_census.lock, static_cast<DWORD>(deadline - now), 0);
+    }
+    const bool closed = g_census.sessions > 0 || g_census.states == 0;
+    ReleaseSRWLockExclusive(&g_census.lock);
+    return closed;
+}
+
+std::size_t OutstandingHttpRequests()
+{
+    using win32::g_census;
+    AcquireSRWLockShared(&g_census.lock);
+    const std::size_t states = g_census.states;
+    ReleaseSRWLockShared(&g_census.lock);
+    return states;
 }
 }

@@ -12,7 +12,8 @@
 // flight, then the handle-closing report). The state those callbacks touch (the completion, the body
 // being sent, the buffer being read into) lives in this reference-counted object, and the handle holds
 // a reference until its handle-closing report, so a late callback never touches freed memory and no
-// close has to wait for it.
+// close has to wait for it. The objects alive are counted for the module's way out, which waits until
+// none is left (WaitForClosedHttpRequests): the report runs this module's code.
 //
 // The handle itself is closed by whoever gives up first (the owner on a time-out or termination, Cancel
 // from any thread), but never while the owner is inside a call on it: Cancel then leaves the close to
@@ -179,6 +180,17 @@ public:
 
 private:
     HttpCompletion* m_completion;
+};
+
+// Held by every open session of either stack. While one is open the module is in use, and its way out
+// (WaitForClosedHttpRequests) has nothing to wait for yet.
+class HttpSessionCount
+{
+public:
+    HttpSessionCount();
+    ~HttpSessionCount();
+    HttpSessionCount(const HttpSessionCount&) = delete;
+    HttpSessionCount& operator=(const HttpSessionCount&) = delete;
 };
 
 // UTF-16 for the W functions; text that is not UTF-8 keeps its other bytes as replacement characters.

@@ -171,6 +171,15 @@ void CALLBACK OnWinHttpStatus(HINTERNET handle, DWORD_PTR context, DWORD status,
     }
 }
 
+// A session or connection handle, closed without a report: only requests are counted for the module's
+// way out, and WinHTTP would report these handles' closing into this module's code too, some time
+// after their last request.
+void CloseUnreported(HINTERNET handle)
+{
+    WinHttpSetStatusCallback(handle, nullptr, 0, 0);
+    WinHttpCloseHandle(handle);
+}
+
 HttpCallStart Started(BOOL ok)
 {
     HttpCallStart start;
@@ -535,7 +544,7 @@ public:
         : m_connection(connection), m_timeouts(timeouts), m_trust(std::move(trust)), m_serverName(std::move(serverName))
     {
     }
-    ~WinHttpConnection() override { WinHttpCloseHandle(m_connection); }
+    ~WinHttpConnection() override { CloseUnreported(m_connection); }
     WinHttpConnection(const WinHttpConnection&) = delete;
     WinHttpConnection& operator=(const WinHttpConnection&) = delete;
 
@@ -567,7 +576,7 @@ public:
         if (!WinHttpSetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)))
         {
             const HttpError error = LastHttpError();
-            WinHttpCloseHandle(handle);
+            CloseUnreported(handle);
             return error;
         }
         opened->Attach(handle);
@@ -589,7 +598,7 @@ public:
         : m_session(session), m_trust(std::move(trust))
     {
     }
-    ~WinHttpSession() override { WinHttpCloseHandle(m_session); }
+    ~WinHttpSession() override { CloseUnreported(m_session); }
     WinHttpSession(const WinHttpSession&) = delete;
     WinHttpSession& operator=(const WinHttpSession&) = delete;
 
@@ -624,7 +633,7 @@ public:
         }
         catch (const std::bad_alloc&)
         {
-            WinHttpCloseHandle(handle);
+            CloseUnreported(handle);
             return kHttpErrorNotEnoughMemory;
         }
         return kHttpOk;
@@ -636,6 +645,7 @@ private:
     HINTERNET m_session;
     std::shared_ptr<const TrustedCertificates> m_trust;
     WinHttpTimeouts m_timeouts;
+    HttpSessionCount m_count;
 };
 }
 
@@ -673,7 +683,7 @@ HttpError OpenWinHttpSession(const std::string& agent, const HttpTransportSettin
     }
     catch (const std::bad_alloc&)
     {
-        WinHttpCloseHandle(handle);
+        CloseUnreported(handle);
         return kHttpErrorNotEnoughMemory;
     }
     return kHttpOk;

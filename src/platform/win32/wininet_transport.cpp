@@ -394,6 +394,7 @@ public:
 private:
     HINTERNET m_session;
     WinInetTimeouts m_timeouts;
+    HttpSessionCount m_count;
 };
 }
 
