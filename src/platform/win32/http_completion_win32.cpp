@@ -1,10 +1,10 @@
 #include "platform/win32/http_completion_win32.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 #include <utility>
 
+#include "platform/http_head.h"
 #include "platform/win32/wait_context_win32.h"
 
 namespace kestrav::platform::win32
@@ -271,61 +271,18 @@ std::wstring Widen(std::string_view text)
     return result;
 }
 
-std::string RequestTarget(const std::string& objectName)
+HttpError ContentLengthFromText(std::wstring_view text, std::uint32_t& length)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string target;
-    target.reserve(objectName.size() + 1);
-    // An origin-form target: a camera's server answers 400 to one without its leading slash.
-    if (objectName.empty() || objectName.front() != '/')
-        target.push_back('/');
-    for (const char c : objectName)
-    {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>\\^`{|}#", c) != nullptr)
-        {
-            target.push_back('%');
-            target.push_back(kHex[byte >> 4]);
-            target.push_back(kHex[byte & 0x0F]);
-        }
-        else
-            target.push_back(c);
-    }
-    return target;
-}
-
-bool IsServerName(const std::string& serverName)
-{
-    if (serverName.empty() || serverName.size() > 253)
-        return false;
-    for (const char c : serverName)
-    {
-        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                             c == '-' || c == '_';
-        if (!allowed)
-            return false;
-    }
-    return true;
-}
-
-std::optional<std::uint32_t> ParseContentLength(std::wstring_view text)
-{
-    while (!text.empty() && (text.front() == L' ' || text.front() == L'\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == L' ' || text.back() == L'\t'))
-        text.remove_suffix(1);
-    if (text.empty() || text.size() > 10)
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (const wchar_t c : text)
-    {
-        if (c < L'0' || c > L'9')
-            return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - L'0');
-    }
-    if (value > 0xFFFFFFFFu)
-        return std::nullopt;
-    return static_cast<std::uint32_t>(value);
+    length = 0;
+    // A number is ASCII; anything else in it makes it no number.
+    std::string narrow(text.size(), '?');
+    std::transform(text.begin(), text.end(), narrow.begin(),
+                   [](wchar_t c) { return c < 0x80 ? static_cast<char>(c) : '?'; });
+    const auto parsed = ParseContentLength(narrow);
+    if (!parsed)
+        return kHttpErrorHeaderNotFound;
+    length = *parsed;
+    return kHttpOk;
 }
 
 HttpError StackError(DWORD error)
@@ -358,6 +315,11 @@ HttpError StackError(DWORD error)
 HttpError LastHttpError()
 {
     return StackError(GetLastError());
+}
+
+HttpError CallResult(BOOL ok)
+{
+    return ok ? kHttpOk : LastHttpError();
 }
 }
 

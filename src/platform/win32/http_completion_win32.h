@@ -25,10 +25,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -195,15 +196,31 @@ public:
 
 // UTF-16 for the W functions; text that is not UTF-8 keeps its other bytes as replacement characters.
 std::wstring Widen(std::string_view text);
-// The request target of a path: a leading "/", and the bytes a request line cannot carry escaped.
-std::string RequestTarget(const std::string& objectName);
-// A host name or dotted address, nothing that could carry a user, a path or another host.
-bool IsServerName(const std::string& serverName);
-// Digits only and within 32 bits.
-std::optional<std::uint32_t> ParseContentLength(std::wstring_view text);
+// A Content-Length value as the stacks give it, in UTF-16; kHttpErrorHeaderNotFound when it is not a
+// 32-bit number.
+HttpError ContentLengthFromText(std::wstring_view text, std::uint32_t& length);
 // A stack's error as this transport's number, never kHttpOk: the stacks' own pass through, the few
 // socket errors Wine's stacks let out (a receive time-out as WSAETIMEDOUT) become the stack's numbers.
 HttpError StackError(DWORD error);
 // The calling thread's last error, as StackError.
 HttpError LastHttpError();
+// A call that ends at once: kHttpOk, or the last error as LastHttpError.
+HttpError CallResult(BOOL ok);
+
+// The response's Content-Length, asked for as text by `query(handle, buffer, &bytes)` (the stack's
+// header query) on the owner thread; kHttpErrorHeaderNotFound when it is missing or not a number.
+template <typename Query> HttpError ReadContentLength(HttpCompletion& completion, Query query, std::uint32_t& length)
+{
+    length = 0;
+    std::array<wchar_t, 32> text{};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    const HttpError error = completion.Use([&](void* handle) { return CallResult(query(handle, text.data(), &size)); });
+    // Longer than any 32-bit number: not one.
+    if (error == ERROR_INSUFFICIENT_BUFFER)
+        return kHttpErrorHeaderNotFound;
+    if (error != kHttpOk)
+        return error;
+    return ContentLengthFromText(
+        std::wstring_view(text.data(), std::min<std::size_t>(size / sizeof(wchar_t), text.size() - 1)), length);
+}
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/http_head.h"
 #include "platform/http_transport.h"
 #include "platform/win32/http_completion_win32.h"
 #include "platform/win32/http_transport_win32.h"
@@ -190,23 +191,6 @@ HttpCallStart Started(BOOL ok)
     return start;
 }
 
-HttpError Done(BOOL ok)
-{
-    return ok ? kHttpOk : LastHttpError();
-}
-
-// The name of a "Name: value" line; empty when the line is not one.
-std::string_view HeaderName(std::string_view line)
-{
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos || colon == 0)
-        return {};
-    const std::string_view name = line.substr(0, colon);
-    if (name.find_first_of(" \t") != std::string_view::npos)
-        return {};
-    return name;
-}
-
 class WinHttpRequest final : public IWinHttpRequest
 {
 public:
@@ -252,7 +236,7 @@ public:
         DWORD native = value;
         return m_completion->Use(
             [&](void* handle)
-            { return Done(WinHttpSetOption(handle, static_cast<DWORD>(option), &native, sizeof(native))); });
+            { return CallResult(WinHttpSetOption(handle, static_cast<DWORD>(option), &native, sizeof(native))); });
     }
 
     HttpError AddRequestHeaders(const std::string& line, std::uint32_t modifiers) override
@@ -260,12 +244,13 @@ public:
         if (m_state != State::Opened)
             return kHttpErrorIncorrectHandleState;
         // A line break inside would let the caller's text add headers of its own.
-        if (HeaderName(line).empty() || line.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        if (HeaderName(line).empty() || !IsSingleLine(line))
             return kHttpErrorInvalidParameter;
         const std::wstring wide = Widen(line);
         return m_completion->Use(
             [&](void* handle) {
-                return Done(WinHttpAddRequestHeaders(handle, wide.c_str(), static_cast<DWORD>(wide.size()), modifiers));
+                return CallResult(
+                    WinHttpAddRequestHeaders(handle, wide.c_str(), static_cast<DWORD>(wide.size()), modifiers));
             });
     }
 
@@ -324,24 +309,14 @@ public:
         length = 0;
         if (m_state != State::Received)
             return kHttpErrorIncorrectHandleState;
-        std::array<wchar_t, 32> text{};
-        DWORD size = sizeof(text) - sizeof(wchar_t);
-        const HttpError error = m_completion->Use(
-            [&](void* handle)
+        return ReadContentLength(
+            *m_completion.get(),
+            [](void* handle, wchar_t* text, DWORD* size)
             {
-                return Done(WinHttpQueryHeaders(handle, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                                                text.data(), &size, WINHTTP_NO_HEADER_INDEX));
-            });
-        // Longer than any 32-bit number: not one.
-        if (error == ERROR_INSUFFICIENT_BUFFER)
-            return kHttpErrorHeaderNotFound;
-        if (error != kHttpOk)
-            return error;
-        const auto parsed = ParseContentLength(std::wstring_view(text.data(), size / sizeof(wchar_t)));
-        if (!parsed)
-            return kHttpErrorHeaderNotFound;
-        length = *parsed;
-        return kHttpOk;
+                return WinHttpQueryHeaders(handle, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text,
+                                           size, WINHTTP_NO_HEADER_INDEX);
+            },
+            length);
     }
 
     HttpError QueryAuthSchemes(std::uint32_t& supported, std::uint32_t& first, std::uint32_t& target) override
@@ -356,7 +331,7 @@ public:
         DWORD nativeTarget = 0;
         const HttpError error = m_completion->Use(
             [&](void* handle)
-            { return Done(WinHttpQueryAuthSchemes(handle, &nativeSupported, &nativeFirst, &nativeTarget)); });
+            { return CallResult(WinHttpQueryAuthSchemes(handle, &nativeSupported, &nativeFirst, &nativeTarget)); });
         if (error != kHttpOk)
             return error;
         supported = nativeSupported;
@@ -425,8 +400,8 @@ private:
         return m_completion->Use(
             [&](void* handle)
             {
-                return Done(WinHttpSetCredentials(handle, WINHTTP_AUTH_TARGET_SERVER, scheme, m_userName.c_str(),
-                                                  m_password.c_str(), nullptr));
+                return CallResult(WinHttpSetCredentials(handle, WINHTTP_AUTH_TARGET_SERVER, scheme, m_userName.c_str(),
+                                                        m_password.c_str(), nullptr));
             });
     }
 
@@ -456,7 +431,7 @@ private:
             return kHttpOk;
         return m_completion->Use(
             [&](void* handle)
-            { return Done(WinHttpSetOption(handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))); });
+            { return CallResult(WinHttpSetOption(handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))); });
     }
 
     HttpError Send()
@@ -491,8 +466,9 @@ private:
         const HttpError error = m_completion->Use(
             [&](void* handle)
             {
-                return Done(WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                                WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX));
+                return CallResult(WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                                      WINHTTP_HEADER_NAME_BY_INDEX, &value, &size,
+                                                      WINHTTP_NO_HEADER_INDEX));
             });
         status = value;
         return error;
@@ -508,7 +484,7 @@ private:
         const HttpError carried = m_completion->Use(
             [&](void* handle)
             {
-                return Done(WinHttpQueryHeaders(
+                return CallResult(WinHttpQueryHeaders(
                     handle, WINHTTP_QUERY_AUTHORIZATION | WINHTTP_QUERY_FLAG_REQUEST_HEADERS,
                     WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &length, WINHTTP_NO_HEADER_INDEX));
             });
@@ -518,7 +494,7 @@ private:
         DWORD first = 0;
         DWORD target = 0;
         const HttpError offered = m_completion->Use(
-            [&](void* handle) { return Done(WinHttpQueryAuthSchemes(handle, &supported, &first, &target)); });
+            [&](void* handle) { return CallResult(WinHttpQueryAuthSchemes(handle, &supported, &first, &target)); });
         return offered == kHttpOk && (supported & m_scheme) != 0;
     }
 
@@ -552,7 +528,7 @@ public:
                           std::shared_ptr<IWinHttpRequest>& request) override
     {
         request.reset();
-        if (verb.empty() || verb.find_first_of(" \t\r\n") != std::string::npos)
+        if (!IsRequestVerb(verb))
             return kHttpErrorInvalidParameter;
         const bool secure = (flags & kWinHttpFlagSecure) != 0;
         std::shared_ptr<WinHttpRequest> opened;

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/http_head.h"
 #include "platform/http_transport.h"
 #include "platform/win32/http_completion_win32.h"
 #include "platform/win32/http_transport_win32.h"
@@ -106,11 +107,6 @@ HttpCallStart Started(BOOL ok, std::uint32_t value)
     return start;
 }
 
-HttpError Done(BOOL ok)
-{
-    return ok ? kHttpOk : LastHttpError();
-}
-
 class WinInetRequest final : public IWinInetRequest
 {
 public:
@@ -131,7 +127,7 @@ public:
             // WinINet's endless wait is all bits set, where the transport's is 0.
             DWORD native = value == 0 ? INFINITE : value;
             const HttpError error = m_completion->Use(
-                [&](void* handle) { return Done(InternetSetOptionW(handle, option, &native, sizeof(native))); });
+                [&](void* handle) { return CallResult(InternetSetOptionW(handle, option, &native, sizeof(native))); });
             if (error != kHttpOk)
                 return error;
         }
@@ -172,8 +168,9 @@ public:
         DWORD value = 0;
         DWORD size = sizeof(value);
         const HttpError error = m_completion->Use(
-            [&](void* handle) {
-                return Done(
+            [&](void* handle)
+            {
+                return CallResult(
                     HttpQueryInfoW(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr));
             });
         status = value;
@@ -185,20 +182,11 @@ public:
         length = 0;
         if (!m_received)
             return kHttpErrorIncorrectHandleState;
-        std::array<wchar_t, 32> text{};
-        DWORD size = sizeof(text) - sizeof(wchar_t);
-        const HttpError error = m_completion->Use(
-            [&](void* handle)
-            { return Done(HttpQueryInfoW(handle, HTTP_QUERY_CONTENT_LENGTH, text.data(), &size, nullptr)); });
-        if (error == ERROR_INSUFFICIENT_BUFFER)
-            return kHttpErrorHeaderNotFound;
-        if (error != kHttpOk)
-            return error;
-        const auto parsed = ParseContentLength(std::wstring_view(text.data(), size / sizeof(wchar_t)));
-        if (!parsed)
-            return kHttpErrorHeaderNotFound;
-        length = *parsed;
-        return kHttpOk;
+        return ReadContentLength(
+            *m_completion.get(),
+            [](void* handle, wchar_t* text, DWORD* size)
+            { return HttpQueryInfoW(handle, HTTP_QUERY_CONTENT_LENGTH, text, size, nullptr); },
+            length);
     }
 
     HttpError QueryDataAvailable(std::uint32_t& available) override
@@ -295,7 +283,7 @@ public:
                           std::shared_ptr<IWinInetRequest>& request) override
     {
         request.reset();
-        if (verb.empty() || verb.find_first_of(" \t\r\n") != std::string::npos)
+        if (!IsRequestVerb(verb))
             return kHttpErrorInvalidParameter;
         std::shared_ptr<WinInetRequest> opened;
         std::vector<std::wstring> accept;
@@ -304,7 +292,7 @@ public:
         {
             for (const std::string& type : acceptTypes)
             {
-                if (type.empty() || type.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+                if (type.empty() || !IsSingleLine(type))
                     return kHttpErrorInvalidParameter;
                 accept.push_back(Widen(type));
             }
