@@ -1,6 +1,7 @@
 #include "platform/win32/http_completion_win32.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -246,6 +247,20 @@ void HttpCompletion::CloseForOwner()
         handle = std::exchange(m_handle, nullptr);
     }
     CloseHandleNow(handle);
+}
+
+std::uint32_t HttpCompletion::PrepareRead(std::size_t wanted)
+{
+    const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(wanted, kLargestBodyRead));
+    readBuffer.resize(count);
+    return count;
+}
+
+std::uint32_t HttpCompletion::CopyRead(std::span<std::uint8_t> buffer, std::uint32_t count) const
+{
+    const auto copied = static_cast<std::uint32_t>(std::min<std::size_t>({count, buffer.size(), readBuffer.size()}));
+    std::memcpy(buffer.data(), readBuffer.data(), copied);
+    return copied;
 }
 
 HttpSessionCount::HttpSessionCount()

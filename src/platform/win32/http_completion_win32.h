@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,9 @@ struct HttpCallStart
     HttpError error = kHttpOk;
     std::uint32_t value = 0;
 };
+
+// A read takes at most this much at once; the senders read in smaller chunks anyway.
+inline constexpr std::uint32_t kLargestBodyRead = 64 * 1024;
 
 class HttpCompletion
 {
@@ -87,6 +91,12 @@ public:
     void Cancel();
     // Owner thread, before its reference goes.
     void CloseForOwner();
+
+    // A body read into readBuffer: sizes it for at most `wanted` bytes (and kLargestBodyRead) and returns
+    // how many to ask the stack for. SendRequest reserves the room, so this allocates nothing.
+    std::uint32_t PrepareRead(std::size_t wanted);
+    // Copies what a finished read of `count` bytes left in readBuffer; the number copied.
+    std::uint32_t CopyRead(std::span<std::uint8_t> buffer, std::uint32_t count) const;
 
     // What the pending call reads from or writes into; owned here so that it outlives a late callback.
     std::vector<std::uint8_t> sendBody;

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -80,9 +79,6 @@ std::uint32_t AnswerableSchemes()
     }();
     return schemes;
 }
-
-// A read takes at most this much at once; the senders read in smaller chunks anyway.
-constexpr std::uint32_t kLargestRead = 64 * 1024;
 
 // Milliseconds, 0 waiting forever; WinHTTP's defaults until the session sets its own.
 struct WinHttpTimeouts
@@ -263,7 +259,7 @@ public:
         try
         {
             m_completion->sendBody.assign(body.begin(), body.end());
-            m_completion->readBuffer.reserve(kLargestRead);
+            m_completion->readBuffer.reserve(kLargestBodyRead);
         }
         catch (const std::bad_alloc&)
         {
@@ -365,21 +361,19 @@ public:
         std::uint32_t available = 0;
         if (const HttpError error = QueryDataAvailable(available); error != kHttpOk || available == 0)
             return error;
-        const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>({buffer.size(), available, kLargestRead}));
+        // Read into the completion's buffer: a read given up on may still finish into it.
+        const std::uint32_t wanted = m_completion->PrepareRead(std::min<std::size_t>(buffer.size(), available));
         if (wanted == 0)
             return kHttpOk;
-        // Read into the completion's buffer: a read given up on may still finish into it.
-        std::vector<std::uint8_t>& target = m_completion->readBuffer;
-        target.resize(wanted);
+        std::uint8_t* const target = m_completion->readBuffer.data();
         std::uint32_t count = 0;
         const HttpError error = m_completion->Run(
-            m_timeouts.receive,
-            [&](void* handle) { return Started(WinHttpReadData(handle, target.data(), wanted, nullptr)); }, count);
+            m_timeouts.receive, [&](void* handle) { return Started(WinHttpReadData(handle, target, wanted, nullptr)); },
+            count);
         m_available = 0;
         if (error != kHttpOk)
             return error;
-        read = std::min(count, wanted);
-        std::memcpy(buffer.data(), target.data(), read);
+        read = m_completion->CopyRead(buffer, count);
         // Nothing read where something was reported: the stack has no more after all.
         m_available = read == 0 ? 0 : available - std::min(read, available);
         return kHttpOk;

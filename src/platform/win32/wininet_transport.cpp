@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -45,7 +44,6 @@ static_assert(kInternetServiceHttp == INTERNET_SERVICE_HTTP);
 static_assert(kInternetFlagKeepConnection == INTERNET_FLAG_KEEP_CONNECTION);
 static_assert(kInternetFlagNoCacheWrite == INTERNET_FLAG_NO_CACHE_WRITE);
 
-constexpr std::uint32_t kLargestRead = 64 * 1024;
 // The caller's flags that are passed on; the rest are this transport's.
 constexpr DWORD kPassedFlags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_SECURE |
                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
@@ -142,7 +140,7 @@ public:
         try
         {
             m_completion->sendBody.assign(body.begin(), body.end());
-            m_completion->readBuffer.reserve(kLargestRead);
+            m_completion->readBuffer.reserve(kLargestBodyRead);
         }
         catch (const std::bad_alloc&)
         {
@@ -235,12 +233,11 @@ public:
         std::uint32_t available = 0;
         if (const HttpError error = QueryDataAvailable(available); error != kHttpOk || available == 0)
             return error;
-        const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>({buffer.size(), available, kLargestRead}));
+        // Into the completion's buffer and count: a read given up on may still finish into them.
+        const std::uint32_t wanted = m_completion->PrepareRead(std::min<std::size_t>(buffer.size(), available));
         if (wanted == 0)
             return kHttpOk;
-        // Into the completion's buffer and count: a read given up on may still finish into them.
-        std::vector<std::uint8_t>& target = m_completion->readBuffer;
-        target.resize(wanted);
+        std::uint8_t* const target = m_completion->readBuffer.data();
         DWORD& count = m_completion->readCount;
         std::uint32_t unused = 0;
         const HttpError error = m_completion->Run(
@@ -248,13 +245,12 @@ public:
             [&](void* handle)
             {
                 count = 0;
-                return Started(InternetReadFile(handle, target.data(), wanted, &count), 0);
+                return Started(InternetReadFile(handle, target, wanted, &count), 0);
             },
             unused);
         if (error != kHttpOk)
             return error;
-        read = std::min<std::uint32_t>(count, wanted);
-        std::memcpy(buffer.data(), target.data(), read);
+        read = m_completion->CopyRead(buffer, count);
         return kHttpOk;
     }
 
