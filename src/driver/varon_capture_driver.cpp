@@ -6,6 +6,7 @@
 #include "channels/jpeg_channel_rtsp.h"
 #include "io/digital_io.h"
 #include "io/varon_motion_channel.h"
+#include "platform/http_transport.h"
 #include "ptz/varon_ptz_handler.h"
 
 namespace kestrav
@@ -18,6 +19,13 @@ std::int32_t ResolveChannelCodec(std::int32_t requested, std::int32_t deviceDefa
 CVaronIPCaptureDriver::~CVaronIPCaptureDriver()
 {
     Close();
+    // The host may unload the module as soon as this returns: the HTTP stacks' reports of the requests
+    // just closed must be in by then.
+    if (!platform::WaitForClosedHttpRequests(platform::kHttpClosingWaitMilliseconds))
+        SendDebugMessage(kLogWarning, "%s: %u HTTP requests were still closing after %u ms",
+                         "kestrav::CVaronIPCaptureDriver::~CVaronIPCaptureDriver",
+                         static_cast<unsigned>(platform::OutstandingHttpRequests()),
+                         static_cast<unsigned>(platform::kHttpClosingWaitMilliseconds));
 }
 
 bool CVaronIPCaptureDriver::Open(ipcapture::IIPDebugOutput* debugSink, ipcapture::IIPMediaAllocator* allocator,

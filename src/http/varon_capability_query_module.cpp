@@ -3,6 +3,7 @@
 #include <new>
 
 #include "http/varon_camera_properties.h"
+#include "platform/http_transport.h"
 
 namespace kestrav
 {
@@ -10,6 +11,9 @@ CVaronCapabilityQueryModule::~CVaronCapabilityQueryModule()
 {
     // Before this object's part goes away: the query thread calls into it.
     StopQuery();
+    // The host may unload the module next; the HTTP stacks' reports of the query's requests come first.
+    // The query has no log to tell a time-out to.
+    platform::WaitForClosedHttpRequests(platform::kHttpClosingWaitMilliseconds);
 }
 
 CBaseCameraProperties* CVaronCapabilityQueryModule::CreateCameraProperties()

@@ -12,6 +12,7 @@
 // is used by one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -214,4 +215,13 @@ IHttpTransport& DefaultHttpTransport();
 
 // Stacks of their own settings; they must outlive every session opened on them.
 std::unique_ptr<IHttpTransport> CreateHttpTransport(const HttpTransportSettings& settings);
+
+// The module's way out. A Windows stack reports a closed request's handle a little later, from a thread
+// of its own, into this module's code, which must still be loaded then. Waits up to `limitMilliseconds`
+// until no request is left that a stack may still report; false when some are left at the limit. While
+// a session is open the module is still in use, and it returns true at once.
+bool WaitForClosedHttpRequests(std::uint32_t limitMilliseconds);
+// The requests a stack may still report into this module; 0 where the stacks never call back.
+std::size_t OutstandingHttpRequests();
+inline constexpr std::uint32_t kHttpClosingWaitMilliseconds = 2000;
 }

@@ -55,4 +55,15 @@ std::unique_ptr<IHttpTransport> CreateHttpTransport(const HttpTransportSettings&
 {
     return std::make_unique<CurlHttpTransport>(settings);
 }
+
+// libcurl runs on the calling thread only: nothing reports back once a request is gone.
+bool WaitForClosedHttpRequests(std::uint32_t)
+{
+    return true;
+}
+
+std::size_t OutstandingHttpRequests()
+{
+    return 0;
+}
 }

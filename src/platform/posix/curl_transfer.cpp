@@ -5,6 +5,7 @@
 #include <new>
 #include <string_view>
 
+#include "platform/http_head.h"
 #include "platform/posix/wait_context.h"
 
 namespace kestrav::platform::posix
@@ -26,12 +27,6 @@ char LowerAscii(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
 bool ContainsNoCase(std::string_view text, std::string_view part)
 {
     const auto found = std::search(text.begin(), text.end(), part.begin(), part.end(),
@@ -46,39 +41,6 @@ std::string_view Trim(std::string_view text)
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
         text.remove_suffix(1);
     return text;
-}
-
-// Digits only and within 32 bits; anything else counts as no length at all.
-std::optional<std::uint32_t> ParseContentLength(std::string_view text)
-{
-    text = Trim(text);
-    if (text.empty() || text.size() > 10)
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (const char c : text)
-    {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    if (value > 0xFFFFFFFFu)
-        return std::nullopt;
-    return static_cast<std::uint32_t>(value);
-}
-
-std::uint32_t ParseStatusCode(std::string_view line)
-{
-    const auto space = line.find(' ');
-    if (space == std::string_view::npos || line.size() < space + 4)
-        return 0;
-    std::uint32_t status = 0;
-    for (std::size_t i = space + 1; i < space + 4; ++i)
-    {
-        if (line[i] < '0' || line[i] > '9')
-            return 0;
-        status = status * 10 + static_cast<std::uint32_t>(line[i] - '0');
-    }
-    return status;
 }
 
 unsigned long CurlSchemeBit(std::string_view scheme)
@@ -491,11 +453,11 @@ void CurlTransfer::HeaderLine(std::string_view line)
         return;
     const std::string_view name = Trim(line.substr(0, colon));
     const std::string_view value = Trim(line.substr(colon + 1));
-    if (EqualsNoCase(name, "content-length"))
+    if (SameHeaderName(name, "content-length"))
         m_contentLength = ParseContentLength(value);
-    else if (EqualsNoCase(name, "location"))
+    else if (SameHeaderName(name, "location"))
         m_redirected = !value.empty();
-    else if (EqualsNoCase(name, "www-authenticate") && m_challenges.size() < kMaximumChallenges)
+    else if (SameHeaderName(name, "www-authenticate") && m_challenges.size() < kMaximumChallenges)
     {
         const std::string_view scheme = value.substr(0, std::min(value.find_first_of(" ,"), value.size()));
         std::string lowered(scheme.substr(0, 32));
@@ -564,42 +526,11 @@ int CurlTransfer::OnDebug(CURL*, curl_infotype type, char* data, std::size_t siz
     return 0;
 }
 
-std::string RequestTarget(const std::string& objectName)
-{
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string target;
-    target.reserve(objectName.size() + 1);
-    // An origin-form target: a camera's server answers 400 to one without its leading slash.
-    if (objectName.empty() || objectName.front() != '/')
-        target.push_back('/');
-    for (const char c : objectName)
-    {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>\\^`{|}#", c) != nullptr)
-        {
-            target.push_back('%');
-            target.push_back(kHex[byte >> 4]);
-            target.push_back(kHex[byte & 0x0F]);
-        }
-        else
-            target.push_back(c);
-    }
-    return target;
-}
-
 std::string UrlAuthority(bool secure, const std::string& serverName, std::uint16_t port)
 {
-    // Only a host name or a dotted address; anything else could smuggle a user, path or other host
-    // into the URL.
-    if (serverName.empty() || serverName.size() > 253)
+    // Anything but a host name or a dotted address could smuggle a user, path or other host into the URL.
+    if (!IsServerName(serverName))
         return {};
-    for (const char c : serverName)
-    {
-        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                             c == '-' || c == '_';
-        if (!allowed)
-            return {};
-    }
     return std::string(secure ? "https://" : "http://") + serverName + ":" + std::to_string(port);
 }
 }

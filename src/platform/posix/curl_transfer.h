@@ -149,9 +149,6 @@ private:
     bool m_paused = false;
 };
 
-// The request target of a URL path: with a leading "/", and with the bytes that a request line cannot
-// carry percent-encoded.
-std::string RequestTarget(const std::string& objectName);
 // "scheme://host:port" for a host name or dotted address; empty when the name has characters that do
 // not belong in one.
 std::string UrlAuthority(bool secure, const std::string& serverName, std::uint16_t port);

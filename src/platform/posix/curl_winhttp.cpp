@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/http_head.h"
 #include "platform/http_transport.h"
 #include "platform/posix/curl_transfer.h"
 
@@ -43,25 +44,6 @@ bool SetTimeout(CurlTimeouts& timeouts, WinHttpOption option, std::uint32_t valu
     default:
         return false;
     }
-}
-
-// The name of a "Name: value" line; empty when the line is not one.
-std::string_view HeaderName(std::string_view line)
-{
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos || colon == 0)
-        return {};
-    const std::string_view name = line.substr(0, colon);
-    if (name.find_first_of(" \t") != std::string_view::npos)
-        return {};
-    return name;
-}
-
-bool SameHeaderName(std::string_view a, std::string_view b)
-{
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 class CurlWinHttpRequest final : public IWinHttpRequest
@@ -134,7 +116,7 @@ public:
             return kHttpErrorIncorrectHandleState;
         // A line break inside would let the caller's text add headers of its own.
         const std::string_view name = HeaderName(line);
-        if (name.empty() || line.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        if (name.empty() || !IsSingleLine(line))
             return kHttpErrorInvalidParameter;
         if ((modifiers & kWinHttpAddHeaderReplace) != 0)
         {
@@ -257,7 +239,7 @@ public:
                           std::shared_ptr<IWinHttpRequest>& request) override
     {
         request.reset();
-        if (verb.empty() || verb.find_first_of(" \t\r\n") != std::string::npos)
+        if (!IsRequestVerb(verb))
             return kHttpErrorInvalidParameter;
         const std::string authority = UrlAuthority((flags & kWinHttpFlagSecure) != 0, m_serverName, m_port);
         if (authority.empty())

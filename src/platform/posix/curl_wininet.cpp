@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/http_head.h"
 #include "platform/http_transport.h"
 #include "platform/posix/curl_transfer.h"
 
@@ -99,7 +100,7 @@ public:
                           std::shared_ptr<IWinInetRequest>& request) override
     {
         request.reset();
-        if (verb.empty() || verb.find_first_of(" \t\r\n") != std::string::npos)
+        if (!IsRequestVerb(verb))
             return kHttpErrorInvalidParameter;
         const std::string authority =
             UrlAuthority((flags & kInternetFlagSecure) != 0, m_server.serverName, m_server.port);
@@ -115,7 +116,7 @@ public:
         std::string accept = "Accept:";
         for (std::size_t i = 0; i < acceptTypes.size(); ++i)
         {
-            if (acceptTypes[i].find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            if (!IsSingleLine(acceptTypes[i]))
                 return kHttpErrorInvalidParameter;
             accept += (i == 0 ? " " : ", ") + acceptTypes[i];
         }

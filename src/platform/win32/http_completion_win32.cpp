@@ -5,10 +5,49 @@
 #include <new>
 #include <utility>
 
+#include "platform/http_head.h"
 #include "platform/win32/wait_context_win32.h"
 
 namespace kestrav::platform::win32
 {
+namespace
+{
+// The request states alive and the sessions open. Constant-initialised kernel primitives that need no
+// destruction: a stack's last report may come while the module's statics are being torn down.
+struct HttpCensus
+{
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+    std::size_t states = 0;
+    std::size_t sessions = 0;
+};
+
+HttpCensus g_census;
+
+void CountStates(bool added)
+{
+    AcquireSRWLockExclusive(&g_census.lock);
+    if (added)
+        ++g_census.states;
+    else
+        --g_census.states;
+    const bool none = g_census.states == 0;
+    ReleaseSRWLockExclusive(&g_census.lock);
+    if (none)
+        WakeAllConditionVariable(&g_census.changed);
+}
+
+void CountSessions(bool added)
+{
+    AcquireSRWLockExclusive(&g_census.lock);
+    if (added)
+        ++g_census.sessions;
+    else
+        --g_census.sessions;
+    ReleaseSRWLockExclusive(&g_census.lock);
+}
+}
+
 HttpCompletion* HttpCompletion::Create(CloseFunction close)
 {
     auto* completion = new (std::nothrow) HttpCompletion(close);
@@ -17,6 +56,8 @@ HttpCompletion* HttpCompletion::Create(CloseFunction close)
         delete completion;
         return nullptr;
     }
+    if (completion != nullptr)
+        CountStates(true);
     return completion;
 }
 
@@ -39,7 +80,12 @@ void HttpCompletion::AddReference()
 void HttpCompletion::Release()
 {
     if (InterlockedDecrement(&m_references) == 0)
+    {
         delete this;
+        // Last, once the members' destructors have run too. What is left of a handle-closing report
+        // after this is the return into the stack.
+        CountStates(false);
+    }
 }
 
 void HttpCompletion::Attach(void* handle)
@@ -203,6 +249,30 @@ void HttpCompletion::CloseForOwner()
     CloseHandleNow(handle);
 }
 
+std::uint32_t HttpCompletion::PrepareRead(std::size_t wanted)
+{
+    const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(wanted, kLargestBodyRead));
+    readBuffer.resize(count);
+    return count;
+}
+
+std::uint32_t HttpCompletion::CopyRead(std::span<std::uint8_t> buffer, std::uint32_t count) const
+{
+    const auto copied = static_cast<std::uint32_t>(std::min<std::size_t>({count, buffer.size(), readBuffer.size()}));
+    std::memcpy(buffer.data(), readBuffer.data(), copied);
+    return copied;
+}
+
+HttpSessionCount::HttpSessionCount()
+{
+    CountSessions(true);
+}
+
+HttpSessionCount::~HttpSessionCount()
+{
+    CountSessions(false);
+}
+
 std::wstring Widen(std::string_view text)
 {
     if (text.empty())
@@ -216,61 +286,18 @@ std::wstring Widen(std::string_view text)
     return result;
 }
 
-std::string RequestTarget(const std::string& objectName)
+HttpError ContentLengthFromText(std::wstring_view text, std::uint32_t& length)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string target;
-    target.reserve(objectName.size() + 1);
-    // An origin-form target: a camera's server answers 400 to one without its leading slash.
-    if (objectName.empty() || objectName.front() != '/')
-        target.push_back('/');
-    for (const char c : objectName)
-    {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>\\^`{|}#", c) != nullptr)
-        {
-            target.push_back('%');
-            target.push_back(kHex[byte >> 4]);
-            target.push_back(kHex[byte & 0x0F]);
-        }
-        else
-            target.push_back(c);
-    }
-    return target;
-}
-
-bool IsServerName(const std::string& serverName)
-{
-    if (serverName.empty() || serverName.size() > 253)
-        return false;
-    for (const char c : serverName)
-    {
-        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                             c == '-' || c == '_';
-        if (!allowed)
-            return false;
-    }
-    return true;
-}
-
-std::optional<std::uint32_t> ParseContentLength(std::wstring_view text)
-{
-    while (!text.empty() && (text.front() == L' ' || text.front() == L'\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == L' ' || text.back() == L'\t'))
-        text.remove_suffix(1);
-    if (text.empty() || text.size() > 10)
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (const wchar_t c : text)
-    {
-        if (c < L'0' || c > L'9')
-            return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - L'0');
-    }
-    if (value > 0xFFFFFFFFu)
-        return std::nullopt;
-    return static_cast<std::uint32_t>(value);
+    length = 0;
+    // A number is ASCII; anything else in it makes it no number.
+    std::string narrow(text.size(), '?');
+    std::transform(text.begin(), text.end(), narrow.begin(),
+                   [](wchar_t c) { return c < 0x80 ? static_cast<char>(c) : '?'; });
+    const auto parsed = ParseContentLength(narrow);
+    if (!parsed)
+        return kHttpErrorHeaderNotFound;
+    length = *parsed;
+    return kHttpOk;
 }
 
 HttpError StackError(DWORD error)
@@ -303,5 +330,39 @@ HttpError StackError(DWORD error)
 HttpError LastHttpError()
 {
     return StackError(GetLastError());
+}
+
+HttpError CallResult(BOOL ok)
+{
+    return ok ? kHttpOk : LastHttpError();
+}
+}
+
+namespace kestrav::platform
+{
+bool WaitForClosedHttpRequests(std::uint32_t limitMilliseconds)
+{
+    using win32::g_census;
+    const ULONGLONG deadline = GetTickCount64() + limitMilliseconds;
+    AcquireSRWLockExclusive(&g_census.lock);
+    while (g_census.sessions == 0 && g_census.states > 0)
+    {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            break;
+        SleepConditionVariableSRW(&g_census.changed, &g_census.lock, static_cast<DWORD>(deadline - now), 0);
+    }
+    const bool closed = g_census.sessions > 0 || g_census.states == 0;
+    ReleaseSRWLockExclusive(&g_census.lock);
+    return closed;
+}
+
+std::size_t OutstandingHttpRequests()
+{
+    using win32::g_census;
+    AcquireSRWLockShared(&g_census.lock);
+    const std::size_t states = g_census.states;
+    ReleaseSRWLockShared(&g_census.lock);
+    return states;
 }
 }

@@ -12,7 +12,8 @@
 // flight, then the handle-closing report). The state those callbacks touch (the completion, the body
 // being sent, the buffer being read into) lives in this reference-counted object, and the handle holds
 // a reference until its handle-closing report, so a late callback never touches freed memory and no
-// close has to wait for it.
+// close has to wait for it. The objects alive are counted for the module's way out, which waits until
+// none is left (WaitForClosedHttpRequests): the report runs this module's code.
 //
 // The handle itself is closed by whoever gives up first (the owner on a time-out or termination, Cancel
 // from any thread), but never while the owner is inside a call on it: Cancel then leaves the close to
@@ -24,10 +25,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +52,9 @@ struct HttpCallStart
     HttpError error = kHttpOk;
     std::uint32_t value = 0;
 };
+
+// A read takes at most this much at once; the senders read in smaller chunks anyway.
+inline constexpr std::uint32_t kLargestBodyRead = 64 * 1024;
 
 class HttpCompletion
 {
@@ -85,6 +91,12 @@ public:
     void Cancel();
     // Owner thread, before its reference goes.
     void CloseForOwner();
+
+    // A body read into readBuffer: sizes it for at most `wanted` bytes (and kLargestBodyRead) and returns
+    // how many to ask the stack for. SendRequest reserves the room, so this allocates nothing.
+    std::uint32_t PrepareRead(std::size_t wanted);
+    // Copies what a finished read of `count` bytes left in readBuffer; the number copied.
+    std::uint32_t CopyRead(std::span<std::uint8_t> buffer, std::uint32_t count) const;
 
     // What the pending call reads from or writes into; owned here so that it outlives a late callback.
     std::vector<std::uint8_t> sendBody;
@@ -181,17 +193,44 @@ private:
     HttpCompletion* m_completion;
 };
 
+// Held by every open session of either stack. While one is open the module is in use, and its way out
+// (WaitForClosedHttpRequests) has nothing to wait for yet.
+class HttpSessionCount
+{
+public:
+    HttpSessionCount();
+    ~HttpSessionCount();
+    HttpSessionCount(const HttpSessionCount&) = delete;
+    HttpSessionCount& operator=(const HttpSessionCount&) = delete;
+};
+
 // UTF-16 for the W functions; text that is not UTF-8 keeps its other bytes as replacement characters.
 std::wstring Widen(std::string_view text);
-// The request target of a path: a leading "/", and the bytes a request line cannot carry escaped.
-std::string RequestTarget(const std::string& objectName);
-// A host name or dotted address, nothing that could carry a user, a path or another host.
-bool IsServerName(const std::string& serverName);
-// Digits only and within 32 bits.
-std::optional<std::uint32_t> ParseContentLength(std::wstring_view text);
+// A Content-Length value as the stacks give it, in UTF-16; kHttpErrorHeaderNotFound when it is not a
+// 32-bit number.
+HttpError ContentLengthFromText(std::wstring_view text, std::uint32_t& length);
 // A stack's error as this transport's number, never kHttpOk: the stacks' own pass through, the few
 // socket errors Wine's stacks let out (a receive time-out as WSAETIMEDOUT) become the stack's numbers.
 HttpError StackError(DWORD error);
 // The calling thread's last error, as StackError.
 HttpError LastHttpError();
+// A call that ends at once: kHttpOk, or the last error as LastHttpError.
+HttpError CallResult(BOOL ok);
+
+// The response's Content-Length, asked for as text by `query(handle, buffer, &bytes)` (the stack's
+// header query) on the owner thread; kHttpErrorHeaderNotFound when it is missing or not a number.
+template <typename Query> HttpError ReadContentLength(HttpCompletion& completion, Query query, std::uint32_t& length)
+{
+    length = 0;
+    std::array<wchar_t, 32> text{};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    const HttpError error = completion.Use([&](void* handle) { return CallResult(query(handle, text.data(), &size)); });
+    // Longer than any 32-bit number: not one.
+    if (error == ERROR_INSUFFICIENT_BUFFER)
+        return kHttpErrorHeaderNotFound;
+    if (error != kHttpOk)
+        return error;
+    return ContentLengthFromText(
+        std::wstring_view(text.data(), std::min<std::size_t>(size / sizeof(wchar_t), text.size() - 1)), length);
+}
 }

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "platform/http_transport.h"
-#include "platform/win32/http_completion_win32.h"
 #include "platform/win32/http_transport_win32.h"
 
 namespace kestrav::platform
@@ -33,14 +32,14 @@ public:
 
     void OutputDebugText(const std::string& text) override
     {
+        // The bytes as they are: the module's texts are ASCII.
         try
         {
-            const std::wstring line = win32::Widen(text + "\n");
-            OutputDebugStringW(line.c_str());
+            const std::string line = text + "\n";
+            OutputDebugStringA(line.c_str());
         }
         catch (const std::bad_alloc&)
         {
-            // The text as it is, without its line end, rather than nothing.
             OutputDebugStringA(text.c_str());
         }
     }

@@ -10,12 +10,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 
+#include "platform/http_head.h"
 #include "platform/http_transport.h"
 #include "platform/win32/http_completion_win32.h"
 #include "platform/win32/http_transport_win32.h"
@@ -79,9 +79,6 @@ std::uint32_t AnswerableSchemes()
     }();
     return schemes;
 }
-
-// A read takes at most this much at once; the senders read in smaller chunks anyway.
-constexpr std::uint32_t kLargestRead = 64 * 1024;
 
 // Milliseconds, 0 waiting forever; WinHTTP's defaults until the session sets its own.
 struct WinHttpTimeouts
@@ -171,6 +168,15 @@ void CALLBACK OnWinHttpStatus(HINTERNET handle, DWORD_PTR context, DWORD status,
     }
 }
 
+// A session or connection handle, closed without a report: only requests are counted for the module's
+// way out, and WinHTTP would report these handles' closing into this module's code too, some time
+// after their last request.
+void CloseUnreported(HINTERNET handle)
+{
+    WinHttpSetStatusCallback(handle, nullptr, 0, 0);
+    WinHttpCloseHandle(handle);
+}
+
 HttpCallStart Started(BOOL ok)
 {
     HttpCallStart start;
@@ -179,23 +185,6 @@ HttpCallStart Started(BOOL ok)
     else
         start.error = LastHttpError();
     return start;
-}
-
-HttpError Done(BOOL ok)
-{
-    return ok ? kHttpOk : LastHttpError();
-}
-
-// The name of a "Name: value" line; empty when the line is not one.
-std::string_view HeaderName(std::string_view line)
-{
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos || colon == 0)
-        return {};
-    const std::string_view name = line.substr(0, colon);
-    if (name.find_first_of(" \t") != std::string_view::npos)
-        return {};
-    return name;
 }
 
 class WinHttpRequest final : public IWinHttpRequest
@@ -243,7 +232,7 @@ public:
         DWORD native = value;
         return m_completion->Use(
             [&](void* handle)
-            { return Done(WinHttpSetOption(handle, static_cast<DWORD>(option), &native, sizeof(native))); });
+            { return CallResult(WinHttpSetOption(handle, static_cast<DWORD>(option), &native, sizeof(native))); });
     }
 
     HttpError AddRequestHeaders(const std::string& line, std::uint32_t modifiers) override
@@ -251,12 +240,13 @@ public:
         if (m_state != State::Opened)
             return kHttpErrorIncorrectHandleState;
         // A line break inside would let the caller's text add headers of its own.
-        if (HeaderName(line).empty() || line.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        if (HeaderName(line).empty() || !IsSingleLine(line))
             return kHttpErrorInvalidParameter;
         const std::wstring wide = Widen(line);
         return m_completion->Use(
             [&](void* handle) {
-                return Done(WinHttpAddRequestHeaders(handle, wide.c_str(), static_cast<DWORD>(wide.size()), modifiers));
+                return CallResult(
+                    WinHttpAddRequestHeaders(handle, wide.c_str(), static_cast<DWORD>(wide.size()), modifiers));
             });
     }
 
@@ -269,7 +259,7 @@ public:
         try
         {
             m_completion->sendBody.assign(body.begin(), body.end());
-            m_completion->readBuffer.reserve(kLargestRead);
+            m_completion->readBuffer.reserve(kLargestBodyRead);
         }
         catch (const std::bad_alloc&)
         {
@@ -315,24 +305,14 @@ public:
         length = 0;
         if (m_state != State::Received)
             return kHttpErrorIncorrectHandleState;
-        std::array<wchar_t, 32> text{};
-        DWORD size = sizeof(text) - sizeof(wchar_t);
-        const HttpError error = m_completion->Use(
-            [&](void* handle)
+        return ReadContentLength(
+            *m_completion.get(),
+            [](void* handle, wchar_t* text, DWORD* size)
             {
-                return Done(WinHttpQueryHeaders(handle, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                                                text.data(), &size, WINHTTP_NO_HEADER_INDEX));
-            });
-        // Longer than any 32-bit number: not one.
-        if (error == ERROR_INSUFFICIENT_BUFFER)
-            return kHttpErrorHeaderNotFound;
-        if (error != kHttpOk)
-            return error;
-        const auto parsed = ParseContentLength(std::wstring_view(text.data(), size / sizeof(wchar_t)));
-        if (!parsed)
-            return kHttpErrorHeaderNotFound;
-        length = *parsed;
-        return kHttpOk;
+                return WinHttpQueryHeaders(handle, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text,
+                                           size, WINHTTP_NO_HEADER_INDEX);
+            },
+            length);
     }
 
     HttpError QueryAuthSchemes(std::uint32_t& supported, std::uint32_t& first, std::uint32_t& target) override
@@ -347,7 +327,7 @@ public:
         DWORD nativeTarget = 0;
         const HttpError error = m_completion->Use(
             [&](void* handle)
-            { return Done(WinHttpQueryAuthSchemes(handle, &nativeSupported, &nativeFirst, &nativeTarget)); });
+            { return CallResult(WinHttpQueryAuthSchemes(handle, &nativeSupported, &nativeFirst, &nativeTarget)); });
         if (error != kHttpOk)
             return error;
         supported = nativeSupported;
@@ -361,9 +341,18 @@ public:
         available = 0;
         if (m_state != State::Received)
             return kHttpErrorIncorrectHandleState;
-        return m_completion->Run(
+        // What the stack reported and nobody read yet is there without asking: asking again waits, under
+        // Wine, for the next chunk of a chunked body.
+        if (m_available > 0)
+        {
+            available = m_available;
+            return m_completion->Use([](void*) { return kHttpOk; });
+        }
+        const HttpError error = m_completion->Run(
             m_timeouts.receive, [](void* handle) { return Started(WinHttpQueryDataAvailable(handle, nullptr)); },
             available);
+        m_available = error == kHttpOk ? available : 0;
+        return error;
     }
 
     HttpError ReadData(std::span<std::uint8_t> buffer, std::uint32_t& read) override
@@ -372,20 +361,21 @@ public:
         std::uint32_t available = 0;
         if (const HttpError error = QueryDataAvailable(available); error != kHttpOk || available == 0)
             return error;
-        const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>({buffer.size(), available, kLargestRead}));
+        // Read into the completion's buffer: a read given up on may still finish into it.
+        const std::uint32_t wanted = m_completion->PrepareRead(std::min<std::size_t>(buffer.size(), available));
         if (wanted == 0)
             return kHttpOk;
-        // Read into the completion's buffer: a read given up on may still finish into it.
-        std::vector<std::uint8_t>& target = m_completion->readBuffer;
-        target.resize(wanted);
+        std::uint8_t* const target = m_completion->readBuffer.data();
         std::uint32_t count = 0;
         const HttpError error = m_completion->Run(
-            m_timeouts.receive,
-            [&](void* handle) { return Started(WinHttpReadData(handle, target.data(), wanted, nullptr)); }, count);
+            m_timeouts.receive, [&](void* handle) { return Started(WinHttpReadData(handle, target, wanted, nullptr)); },
+            count);
+        m_available = 0;
         if (error != kHttpOk)
             return error;
-        read = std::min(count, wanted);
-        std::memcpy(buffer.data(), target.data(), read);
+        read = m_completion->CopyRead(buffer, count);
+        // Nothing read where something was reported: the stack has no more after all.
+        m_available = read == 0 ? 0 : available - std::min(read, available);
         return kHttpOk;
     }
 
@@ -404,8 +394,8 @@ private:
         return m_completion->Use(
             [&](void* handle)
             {
-                return Done(WinHttpSetCredentials(handle, WINHTTP_AUTH_TARGET_SERVER, scheme, m_userName.c_str(),
-                                                  m_password.c_str(), nullptr));
+                return CallResult(WinHttpSetCredentials(handle, WINHTTP_AUTH_TARGET_SERVER, scheme, m_userName.c_str(),
+                                                        m_password.c_str(), nullptr));
             });
     }
 
@@ -435,7 +425,7 @@ private:
             return kHttpOk;
         return m_completion->Use(
             [&](void* handle)
-            { return Done(WinHttpSetOption(handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))); });
+            { return CallResult(WinHttpSetOption(handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))); });
     }
 
     HttpError Send()
@@ -470,8 +460,9 @@ private:
         const HttpError error = m_completion->Use(
             [&](void* handle)
             {
-                return Done(WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                                WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX));
+                return CallResult(WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                                      WINHTTP_HEADER_NAME_BY_INDEX, &value, &size,
+                                                      WINHTTP_NO_HEADER_INDEX));
             });
         status = value;
         return error;
@@ -487,7 +478,7 @@ private:
         const HttpError carried = m_completion->Use(
             [&](void* handle)
             {
-                return Done(WinHttpQueryHeaders(
+                return CallResult(WinHttpQueryHeaders(
                     handle, WINHTTP_QUERY_AUTHORIZATION | WINHTTP_QUERY_FLAG_REQUEST_HEADERS,
                     WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &length, WINHTTP_NO_HEADER_INDEX));
             });
@@ -497,7 +488,7 @@ private:
         DWORD first = 0;
         DWORD target = 0;
         const HttpError offered = m_completion->Use(
-            [&](void* handle) { return Done(WinHttpQueryAuthSchemes(handle, &supported, &first, &target)); });
+            [&](void* handle) { return CallResult(WinHttpQueryAuthSchemes(handle, &supported, &first, &target)); });
         return offered == kHttpOk && (supported & m_scheme) != 0;
     }
 
@@ -508,6 +499,8 @@ private:
     bool m_secure;
     DWORD m_securityFlags = 0;
     std::uint32_t m_scheme = 0;
+    // Body bytes the stack reported available that are not read yet.
+    std::uint32_t m_available = 0;
     std::wstring m_userName;
     std::wstring m_password;
     State m_state = State::Opened;
@@ -521,7 +514,7 @@ public:
         : m_connection(connection), m_timeouts(timeouts), m_trust(std::move(trust)), m_serverName(std::move(serverName))
     {
     }
-    ~WinHttpConnection() override { WinHttpCloseHandle(m_connection); }
+    ~WinHttpConnection() override { CloseUnreported(m_connection); }
     WinHttpConnection(const WinHttpConnection&) = delete;
     WinHttpConnection& operator=(const WinHttpConnection&) = delete;
 
@@ -529,7 +522,7 @@ public:
                           std::shared_ptr<IWinHttpRequest>& request) override
     {
         request.reset();
-        if (verb.empty() || verb.find_first_of(" \t\r\n") != std::string::npos)
+        if (!IsRequestVerb(verb))
             return kHttpErrorInvalidParameter;
         const bool secure = (flags & kWinHttpFlagSecure) != 0;
         std::shared_ptr<WinHttpRequest> opened;
@@ -553,7 +546,7 @@ public:
         if (!WinHttpSetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)))
         {
             const HttpError error = LastHttpError();
-            WinHttpCloseHandle(handle);
+            CloseUnreported(handle);
             return error;
         }
         opened->Attach(handle);
@@ -575,7 +568,7 @@ public:
         : m_session(session), m_trust(std::move(trust))
     {
     }
-    ~WinHttpSession() override { WinHttpCloseHandle(m_session); }
+    ~WinHttpSession() override { CloseUnreported(m_session); }
     WinHttpSession(const WinHttpSession&) = delete;
     WinHttpSession& operator=(const WinHttpSession&) = delete;
 
@@ -610,7 +603,7 @@ public:
         }
         catch (const std::bad_alloc&)
         {
-            WinHttpCloseHandle(handle);
+            CloseUnreported(handle);
             return kHttpErrorNotEnoughMemory;
         }
         return kHttpOk;
@@ -622,6 +615,7 @@ private:
     HINTERNET m_session;
     std::shared_ptr<const TrustedCertificates> m_trust;
     WinHttpTimeouts m_timeouts;
+    HttpSessionCount m_count;
 };
 }
 
@@ -659,7 +653,7 @@ HttpError OpenWinHttpSession(const std::string& agent, const HttpTransportSettin
     }
     catch (const std::bad_alloc&)
     {
-        WinHttpCloseHandle(handle);
+        CloseUnreported(handle);
         return kHttpErrorNotEnoughMemory;
     }
     return kHttpOk;

@@ -9,13 +9,13 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/http_head.h"
 #include "platform/http_transport.h"
 #include "platform/win32/http_completion_win32.h"
 #include "platform/win32/http_transport_win32.h"
@@ -44,7 +44,6 @@ static_assert(kInternetServiceHttp == INTERNET_SERVICE_HTTP);
 static_assert(kInternetFlagKeepConnection == INTERNET_FLAG_KEEP_CONNECTION);
 static_assert(kInternetFlagNoCacheWrite == INTERNET_FLAG_NO_CACHE_WRITE);
 
-constexpr std::uint32_t kLargestRead = 64 * 1024;
 // The caller's flags that are passed on; the rest are this transport's.
 constexpr DWORD kPassedFlags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_SECURE |
                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
@@ -106,11 +105,6 @@ HttpCallStart Started(BOOL ok, std::uint32_t value)
     return start;
 }
 
-HttpError Done(BOOL ok)
-{
-    return ok ? kHttpOk : LastHttpError();
-}
-
 class WinInetRequest final : public IWinInetRequest
 {
 public:
@@ -131,7 +125,7 @@ public:
             // WinINet's endless wait is all bits set, where the transport's is 0.
             DWORD native = value == 0 ? INFINITE : value;
             const HttpError error = m_completion->Use(
-                [&](void* handle) { return Done(InternetSetOptionW(handle, option, &native, sizeof(native))); });
+                [&](void* handle) { return CallResult(InternetSetOptionW(handle, option, &native, sizeof(native))); });
             if (error != kHttpOk)
                 return error;
         }
@@ -146,7 +140,7 @@ public:
         try
         {
             m_completion->sendBody.assign(body.begin(), body.end());
-            m_completion->readBuffer.reserve(kLargestRead);
+            m_completion->readBuffer.reserve(kLargestBodyRead);
         }
         catch (const std::bad_alloc&)
         {
@@ -172,8 +166,9 @@ public:
         DWORD value = 0;
         DWORD size = sizeof(value);
         const HttpError error = m_completion->Use(
-            [&](void* handle) {
-                return Done(
+            [&](void* handle)
+            {
+                return CallResult(
                     HttpQueryInfoW(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr));
             });
         status = value;
@@ -185,20 +180,11 @@ public:
         length = 0;
         if (!m_received)
             return kHttpErrorIncorrectHandleState;
-        std::array<wchar_t, 32> text{};
-        DWORD size = sizeof(text) - sizeof(wchar_t);
-        const HttpError error = m_completion->Use(
-            [&](void* handle)
-            { return Done(HttpQueryInfoW(handle, HTTP_QUERY_CONTENT_LENGTH, text.data(), &size, nullptr)); });
-        if (error == ERROR_INSUFFICIENT_BUFFER)
-            return kHttpErrorHeaderNotFound;
-        if (error != kHttpOk)
-            return error;
-        const auto parsed = ParseContentLength(std::wstring_view(text.data(), size / sizeof(wchar_t)));
-        if (!parsed)
-            return kHttpErrorHeaderNotFound;
-        length = *parsed;
-        return kHttpOk;
+        return ReadContentLength(
+            *m_completion.get(),
+            [](void* handle, wchar_t* text, DWORD* size)
+            { return HttpQueryInfoW(handle, HTTP_QUERY_CONTENT_LENGTH, text, size, nullptr); },
+            length);
     }
 
     HttpError QueryDataAvailable(std::uint32_t& available) override
@@ -247,12 +233,11 @@ public:
         std::uint32_t available = 0;
         if (const HttpError error = QueryDataAvailable(available); error != kHttpOk || available == 0)
             return error;
-        const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>({buffer.size(), available, kLargestRead}));
+        // Into the completion's buffer and count: a read given up on may still finish into them.
+        const std::uint32_t wanted = m_completion->PrepareRead(std::min<std::size_t>(buffer.size(), available));
         if (wanted == 0)
             return kHttpOk;
-        // Into the completion's buffer and count: a read given up on may still finish into them.
-        std::vector<std::uint8_t>& target = m_completion->readBuffer;
-        target.resize(wanted);
+        std::uint8_t* const target = m_completion->readBuffer.data();
         DWORD& count = m_completion->readCount;
         std::uint32_t unused = 0;
         const HttpError error = m_completion->Run(
@@ -260,13 +245,12 @@ public:
             [&](void* handle)
             {
                 count = 0;
-                return Started(InternetReadFile(handle, target.data(), wanted, &count), 0);
+                return Started(InternetReadFile(handle, target, wanted, &count), 0);
             },
             unused);
         if (error != kHttpOk)
             return error;
-        read = std::min<std::uint32_t>(count, wanted);
-        std::memcpy(buffer.data(), target.data(), read);
+        read = m_completion->CopyRead(buffer, count);
         return kHttpOk;
     }
 
@@ -295,7 +279,7 @@ public:
                           std::shared_ptr<IWinInetRequest>& request) override
     {
         request.reset();
-        if (verb.empty() || verb.find_first_of(" \t\r\n") != std::string::npos)
+        if (!IsRequestVerb(verb))
             return kHttpErrorInvalidParameter;
         std::shared_ptr<WinInetRequest> opened;
         std::vector<std::wstring> accept;
@@ -304,7 +288,7 @@ public:
         {
             for (const std::string& type : acceptTypes)
             {
-                if (type.empty() || type.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+                if (type.empty() || !IsSingleLine(type))
                     return kHttpErrorInvalidParameter;
                 accept.push_back(Widen(type));
             }
@@ -394,6 +378,7 @@ public:
 private:
     HINTERNET m_session;
     WinInetTimeouts m_timeouts;
+    HttpSessionCount m_count;
 };
 }
 
