@@ -33,7 +33,8 @@ extern "C"
             delete static_cast<IIPDeletable*>(object);
     }
 
-#define BRANTEL_ALIAS(target) __attribute__((alias(#target)))
+// copy() gives an alias the attributes the compiler inferred for its target (mingw infers nothrow).
+#define BRANTEL_ALIAS(target) __attribute__((alias(#target), copy(target)))
     IIPCaptureDriver* CreateIPCaptureEx() BRANTEL_ALIAS(CreateIPCapture);
     IIPCaptureDriver* CreateIPCaptureEx2() BRANTEL_ALIAS(CreateIPCapture);
     IIPCaptureDriver* CreateIPCaptureEx3() BRANTEL_ALIAS(CreateIPCapture);
