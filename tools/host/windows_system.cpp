@@ -86,7 +86,7 @@ void* SharedLibrary::Symbol(const char* name, std::string& error) const
     }
     FARPROC symbol = GetProcAddress(static_cast<HMODULE>(handle_), name);
     if (symbol == nullptr)
-        error = LoaderError(GetLastError());
+        error = std::string("no export ") + name + ": " + LoaderError(GetLastError()); // Windows' text names none
     return reinterpret_cast<void*>(symbol);
 }
 
