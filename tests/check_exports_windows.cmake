@@ -1,18 +1,12 @@
 # The DLL's export table must hold exactly the names of the export map, undecorated (no @N, no leading
 # underscore), and its import table must name only DLLs that every Windows has: the compiler's runtime
 # (libstdc++, libgcc, winpthreads) is linked in, so a host needs nothing beside BrantelIPCapture.dll.
+include(${CMAKE_CURRENT_LIST_DIR}/check_exports_common.cmake)
+
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE dump_result)
 if(NOT dump_result EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${LIBRARY}")
 endif()
-
-file(STRINGS ${EXPECTED} map_lines REGEX "^ +[A-Za-z_][A-Za-z0-9_]*;$")
-set(expected "")
-foreach(line ${map_lines})
-  string(STRIP "${line}" line)
-  string(REPLACE ";" "" line "${line}")
-  list(APPEND expected ${line})
-endforeach()
 
 string(REPLACE "\n" ";" dump_lines "${dump}")
 set(actual "")
@@ -31,11 +25,7 @@ foreach(line ${dump_lines})
   endif()
 endforeach()
 
-list(SORT expected)
-list(SORT actual)
-if(NOT expected STREQUAL actual)
-  message(FATAL_ERROR "Exported names differ.\nexpected: ${expected}\nactual:   ${actual}")
-endif()
+brantel_expect_export_map_names(${EXPECTED} "Exported names" "${actual}")
 
 # Windows' own DLLs (and the C runtime's API sets); anything else would have to ship with the module.
 set(system_dll_pattern
@@ -53,5 +43,4 @@ endif()
 if(NOT imports)
   message(FATAL_ERROR "No import table found in ${LIBRARY}; objdump's output format changed?")
 endif()
-message(STATUS "Exports: ${actual}")
 message(STATUS "Imports: ${imports}")

@@ -12,6 +12,12 @@ set(CMAKE_AR ${BRANTEL_MINGW_PREFIX}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${BRANTEL_MINGW_PREFIX}-ranlib CACHE FILEPATH "")
 set(CMAKE_OBJDUMP ${BRANTEL_MINGW_PREFIX}-objdump CACHE FILEPATH "")
 
+# mingw-w64's printf family is msvcrt's, without %zu, %lld or %hhu, unless this is 1; libstdc++ sets it for C++ on
+# its own, and said here it holds for every file, as the module's printf-style declarations expect
+# (src/runtime/printf_format.h).
+set(CMAKE_C_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
+set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
+
 set(CMAKE_FIND_ROOT_PATH /usr/${BRANTEL_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

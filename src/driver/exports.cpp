@@ -33,7 +33,13 @@ extern "C"
             delete static_cast<IIPDeletable*>(object);
     }
 
+// copy() gives an alias the attributes the compiler inferred for its target (mingw's GCC infers nothrow and
+// warns when an alias lacks it); clang has no copy() and does not warn.
+#if __has_attribute(copy)
+#define BRANTEL_ALIAS(target) __attribute__((alias(#target), copy(target)))
+#else
 #define BRANTEL_ALIAS(target) __attribute__((alias(#target)))
+#endif
     IIPCaptureDriver* CreateIPCaptureEx() BRANTEL_ALIAS(CreateIPCapture);
     IIPCaptureDriver* CreateIPCaptureEx2() BRANTEL_ALIAS(CreateIPCapture);
     IIPCaptureDriver* CreateIPCaptureEx3() BRANTEL_ALIAS(CreateIPCapture);

@@ -14,6 +14,7 @@
 #include "core/driver_services.h"
 #include "driver/video_capture.h"
 #include "platform/process.h"
+#include "runtime/printf_format.h"
 
 namespace kestrav
 {
@@ -43,7 +44,7 @@ public:
 
     // IDriver
     std::string GetDeviceAddress() override;
-    void SendDebugMessage(unsigned level, const char* format, ...) override __attribute__((format(printf, 3, 4)));
+    void SendDebugMessage(unsigned level, const char* format, ...) override KESTRAV_PRINTF_FORMAT(3, 4);
     std::string GetHostDirectory() override { return m_hostDirectory; }
     const DEVICE_INFO* GetDeviceInfo() override { return &m_deviceInfo; }
     std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override { return {m_inputCount, m_outputCount}; }

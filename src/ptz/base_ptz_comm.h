@@ -13,6 +13,7 @@
 #include "ptz/preposition_comm.h"
 #include "ptz/ptz_capabilities.h"
 #include "ptz/ptz_item.h"
+#include "runtime/printf_format.h"
 #include "runtime/queue_thread.h"
 
 namespace kestrav
@@ -55,7 +56,7 @@ public:
 
     // The driver's log: the text is formatted here and handed on as a finished line.
     std::string GetDeviceAddress() override;
-    void SendDebugMessage(unsigned level, const char* format, ...) override __attribute__((format(printf, 3, 4)));
+    void SendDebugMessage(unsigned level, const char* format, ...) override KESTRAV_PRINTF_FORMAT(3, 4);
 
 protected:
     // Called by Close after the stop was requested and before the thread is joined: a request that

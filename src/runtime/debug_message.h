@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "runtime/printf_format.h"
+
 // Implemented by the driver (and by objects that pass lines on to it).
 class IDebugMessage
 {
@@ -11,7 +13,7 @@ public:
     // Names the device in log lines: address, ":" and port.
     virtual std::string GetDeviceAddress() = 0;
     // printf-style; the first field of every format is the reporting method's full name.
-    virtual void SendDebugMessage(unsigned level, const char* format, ...) __attribute__((format(printf, 3, 4))) = 0;
+    virtual void SendDebugMessage(unsigned level, const char* format, ...) KESTRAV_PRINTF_FORMAT(3, 4) = 0;
 };
 
 namespace kestrav

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/debug_message.h"
+#include "runtime/printf_format.h"
 
 namespace kestrav
 {
@@ -17,8 +18,7 @@ public:
     virtual ~CResultDef() = default;
 
     // Stores level and code and the formatted text (empty without a format).
-    void SetResultEx(std::int32_t level, std::int32_t code, const char* format, ...)
-        __attribute__((format(printf, 4, 5)));
+    void SetResultEx(std::int32_t level, std::int32_t code, const char* format, ...) KESTRAV_PRINTF_FORMAT(4, 5);
     void SetResult(std::int32_t level, std::int32_t code, const std::string& text);
     // Sends the text as a finished line unless it is empty or of debug level.
     void LogResult(IDebugMessage* sink) const;

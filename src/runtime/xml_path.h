@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/printf_format.h"
+
 namespace kestrav
 {
 // The paths are formatted into 1024 characters with room for the terminator, as the preset and
@@ -39,8 +41,8 @@ std::string EscapeXmlPathValue(std::string_view value);
 // with EscapeXmlPathValue, so a value with quotation marks cannot end its condition early; the
 // precision of %s counts the value's own characters. Conversions: d i o u x X c s with the
 // lengths h hh l ll z; any other (%n, floating point, wide strings) gives an empty path.
-std::string FormatXmlPath(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string FormatXmlPathV(const char* format, va_list arguments) __attribute__((format(printf, 1, 0)));
+std::string FormatXmlPath(const char* format, ...) KESTRAV_PRINTF_FORMAT(1, 2);
+std::string FormatXmlPathV(const char* format, va_list arguments) KESTRAV_PRINTF_FORMAT(1, 0);
 
 // The steps of `path`, or nullopt when it is not of the form above or names an element or an
 // attribute with a name that cannot be written to a file (XML names without namespace prefixes).

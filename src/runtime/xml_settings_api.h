@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/printf_format.h"
 #include "runtime/recursive_lock.h"
 
 namespace pugi
@@ -53,17 +54,17 @@ public:
     // succeeds while a document is open. The new file is not opened.
     SettingsStatus CreateDocument(const std::string& rootName, const std::string& fileName);
 
-    bool NodeExists(const char* pathFormat, ...) __attribute__((format(printf, 2, 3)));
+    bool NodeExists(const char* pathFormat, ...) KESTRAV_PRINTF_FORMAT(2, 3);
     // The element's "value" attribute; empty when the element or the attribute is missing.
-    std::string GetNodeValue(const char* pathFormat, ...) __attribute__((format(printf, 2, 3)));
+    std::string GetNodeValue(const char* pathFormat, ...) KESTRAV_PRINTF_FORMAT(2, 3);
     // Sets the element's "value" attribute, creating the element and any missing element on the
     // way to it. An empty value writes nothing and gives false. Not saved until SaveDocument.
-    bool SetNodeValue(std::string_view value, const char* pathFormat, ...) __attribute__((format(printf, 3, 4)));
+    bool SetNodeValue(std::string_view value, const char* pathFormat, ...) KESTRAV_PRINTF_FORMAT(3, 4);
     // Removes the first element the path names with everything below it, then saves the document.
     // The root element is never removed: a file without one could not be loaded again.
-    bool RemoveNode(const char* pathFormat, ...) __attribute__((format(printf, 2, 3)));
+    bool RemoveNode(const char* pathFormat, ...) KESTRAV_PRINTF_FORMAT(2, 3);
     // The same without the save, for a caller that rewrites a part and saves once at the end.
-    bool RemoveNodeUnsaved(const char* pathFormat, ...) __attribute__((format(printf, 2, 3)));
+    bool RemoveNodeUnsaved(const char* pathFormat, ...) KESTRAV_PRINTF_FORMAT(2, 3);
 
     std::int32_t GetOpenCount();
     bool IsModified();

@@ -14,6 +14,7 @@
 #include "platform/posix/posix_time.h"
 #include "platform/posix/wait_context.h"
 #include "platform/socket.h"
+#include "platform/socket_address_native.h"
 
 namespace kestrav::platform
 {
@@ -114,24 +115,6 @@ bool IsValid(SocketHandle socket)
     return socket != kInvalidSocket && static_cast<std::uintptr_t>(socket) <= 0x7FFFFFFFu;
 }
 
-sockaddr_in ToNative(const SocketAddressV4& address)
-{
-    sockaddr_in native{};
-    native.sin_family = static_cast<sa_family_t>(address.family);
-    native.sin_port = address.port;
-    native.sin_addr.s_addr = address.address;
-    return native;
-}
-
-SocketAddressV4 FromNative(const sockaddr_in& native)
-{
-    SocketAddressV4 address;
-    address.family = static_cast<std::uint16_t>(native.sin_family);
-    address.port = native.sin_port;
-    address.address = native.sin_addr.s_addr;
-    return address;
-}
-
 int RemainingMilliseconds(const timespec& deadline)
 {
     const timespec now = posix::MonotonicNow();
@@ -142,20 +125,6 @@ int RemainingMilliseconds(const timespec& deadline)
     const long long remaining = (nanoseconds + 999999) / 1000000;
     return static_cast<int>(std::clamp<long long>(remaining, 0, 0x7FFFFFFF));
 }
-}
-
-SocketAddressV4 MakeSocketAddressV4(std::uint32_t addressNetworkOrder, std::uint16_t port)
-{
-    SocketAddressV4 address;
-    address.family = kAddressFamilyIPv4;
-    address.port = htons(port);
-    address.address = addressNetworkOrder;
-    return address;
-}
-
-std::uint16_t SocketAddressPort(const SocketAddressV4& address)
-{
-    return ntohs(address.port);
 }
 
 SocketHandle CreateSocket(SocketKind kind)
@@ -230,7 +199,7 @@ bool BindSocket(SocketHandle socket, std::uint16_t port)
     const int reuse = 0;
     if (setsockopt(Descriptor(socket), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0)
         return Fail(false);
-    const sockaddr_in local = ToNative(MakeSocketAddressV4(htonl(INADDR_ANY), port));
+    const sockaddr_in local = ToSockaddrIn<sockaddr_in>(MakeSocketAddressV4(htonl(INADDR_ANY), port));
     if (bind(Descriptor(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
         return Fail(false);
     return true;
@@ -278,7 +247,7 @@ int ReceiveFromSocket(SocketHandle socket, std::span<std::uint8_t> buffer, Socke
         return Fail(kSocketFailure, kSocketErrorMessageTooLong);
     }
     if (sender != nullptr)
-        *sender = fromLength >= sizeof from && from.sin_family == AF_INET ? FromNative(from) : SocketAddressV4{};
+        *sender = SenderOf(from, fromLength);
     return static_cast<int>(received);
 }
 
@@ -314,9 +283,7 @@ int ReceiveDatagrams(SocketHandle socket, std::span<ReceivedDatagram> slots)
         const msghdr& header = messages[i].msg_hdr;
         slot.length = messages[i].msg_len;
         slot.truncated = (header.msg_flags & MSG_TRUNC) != 0 || slot.length > vectors[i].iov_len;
-        slot.sender = header.msg_namelen >= sizeof(sockaddr_in) && senders[i].sin_family == AF_INET
-                          ? FromNative(senders[i])
-                          : SocketAddressV4{};
+        slot.sender = SenderOf(senders[i], header.msg_namelen);
     }
     return received;
 }
@@ -327,7 +294,7 @@ int SendToSocket(SocketHandle socket, std::span<const std::uint8_t> bytes, const
         return Fail(kSocketFailure, kSocketErrorNotSocket);
     if (bytes.size() > 0x7FFFFFFF)
         return Fail(kSocketFailure, kSocketErrorMessageTooLong);
-    const sockaddr_in to = ToNative(destination);
+    const sockaddr_in to = ToSockaddrIn<sockaddr_in>(destination);
     ssize_t sent;
     do
     {
@@ -420,7 +387,7 @@ int ConnectSocket(SocketHandle socket, const SocketAddressV4& destination)
 {
     if (!IsValid(socket))
         return Fail(kSocketFailure, kSocketErrorNotSocket);
-    const sockaddr_in to = ToNative(destination);
+    const sockaddr_in to = ToSockaddrIn<sockaddr_in>(destination);
     if (connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
         return 0;
     // A non-blocking connect under way is Winsock's would-block.

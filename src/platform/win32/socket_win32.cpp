@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "platform/socket_address_native.h"
 #include "platform/win32/socket_registry_win32.h"
 
 namespace kestrav::platform
@@ -39,30 +40,6 @@ SOCKET Native(SocketHandle socket)
 bool IsValid(SocketHandle socket)
 {
     return socket != kInvalidSocket;
-}
-
-sockaddr_in ToNative(const SocketAddressV4& address)
-{
-    sockaddr_in native{};
-    native.sin_family = static_cast<ADDRESS_FAMILY>(address.family);
-    native.sin_port = address.port;
-    native.sin_addr.s_addr = address.address;
-    return native;
-}
-
-SocketAddressV4 FromNative(const sockaddr_in& native)
-{
-    SocketAddressV4 address;
-    address.family = static_cast<std::uint16_t>(native.sin_family);
-    address.port = native.sin_port;
-    address.address = native.sin_addr.s_addr;
-    return address;
-}
-
-SocketAddressV4 SenderOf(const sockaddr_in& from, int fromLength)
-{
-    return fromLength >= static_cast<int>(sizeof from) && from.sin_family == AF_INET ? FromNative(from)
-                                                                                     : SocketAddressV4{};
 }
 
 // An ICMP "port unreachable" for an earlier datagram of ours, or a "TTL expired": Winsock fails the
@@ -248,20 +225,6 @@ SocketWait WaitForSocket(SocketHandle socket, WaitKind kind, std::uint32_t milli
 }
 }
 
-SocketAddressV4 MakeSocketAddressV4(std::uint32_t addressNetworkOrder, std::uint16_t port)
-{
-    SocketAddressV4 address;
-    address.family = kAddressFamilyIPv4;
-    address.port = htons(port);
-    address.address = addressNetworkOrder;
-    return address;
-}
-
-std::uint16_t SocketAddressPort(const SocketAddressV4& address)
-{
-    return ntohs(address.port);
-}
-
 SocketHandle CreateSocket(SocketKind kind)
 {
     const int type = kind == SocketKind::Udp ? SOCK_DGRAM : SOCK_STREAM;
@@ -351,7 +314,7 @@ bool BindSocket(SocketHandle socket, std::uint16_t port)
     if (setsockopt(Native(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
                    sizeof exclusive) != 0)
         return Fail(false);
-    const sockaddr_in local = ToNative(MakeSocketAddressV4(htonl(INADDR_ANY), port));
+    const sockaddr_in local = ToSockaddrIn<sockaddr_in>(MakeSocketAddressV4(htonl(INADDR_ANY), port));
     if (bind(Native(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
         return Fail(false);
     return true;
@@ -464,7 +427,7 @@ int SendToSocket(SocketHandle socket, std::span<const std::uint8_t> bytes, const
         return Fail(kSocketFailure, kSocketErrorNotSocket);
     if (bytes.size() > 0x7FFFFFFF)
         return Fail(kSocketFailure, kSocketErrorMessageTooLong);
-    const sockaddr_in to = ToNative(destination);
+    const sockaddr_in to = ToSockaddrIn<sockaddr_in>(destination);
     const int sent = sendto(Native(socket), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()),
                             0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (sent == SOCKET_ERROR)
@@ -519,7 +482,7 @@ int ConnectSocket(SocketHandle socket, const SocketAddressV4& destination)
 {
     if (!IsValid(socket))
         return Fail(kSocketFailure, kSocketErrorNotSocket);
-    const sockaddr_in to = ToNative(destination);
+    const sockaddr_in to = ToSockaddrIn<sockaddr_in>(destination);
     if (connect(Native(socket), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
         return 0;
     return Fail(kSocketFailure);

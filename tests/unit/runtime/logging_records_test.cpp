@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <utility>
+
 #include "runtime/debug_info.h"
 #include "runtime/format_string.h"
 #include "runtime/result_def.h"
@@ -16,6 +21,21 @@ TEST(FormatString, MeasuresLongLinesExactly)
     EXPECT_EQ(line.size(), std::string("kestrav::Test::Method: ").size() + 10000 + 3);
     EXPECT_EQ(line.substr(line.size() - 3), "|42");
     EXPECT_EQ(FormatString("%s", ""), "");
+}
+
+TEST(FormatString, FormatsSizesAndSixtyFourBitValuesAsC99Does)
+{
+    // The logs carry sizes and 64-bit counters. A printf without these conversions (msvcrt's) would print them
+    // wrong and shift every argument after them, hence the text at the end of each case.
+    const std::pair<std::string, std::string> cases[] = {
+        {FormatString("%zu|%s", static_cast<std::size_t>(4000000000u), "end"), "4000000000|end"},
+        {FormatString("%lld|%llu|%s", std::numeric_limits<long long>::min(),
+                      std::numeric_limits<unsigned long long>::max(), "end"),
+         "-9223372036854775808|18446744073709551615|end"},
+        {FormatString("%hhu|%zd|%s", 511, static_cast<std::ptrdiff_t>(-5), "end"), "255|-5|end"},
+    };
+    for (const auto& [formatted, expected] : cases)
+        EXPECT_EQ(formatted, expected);
 }
 
 TEST(DebugInfo, KeepsItsOwnCopyAndGivesNullForAnEmptyText)

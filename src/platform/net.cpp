@@ -1,10 +1,18 @@
+// Host-name look-up, the same on both platforms: only the headers differ, and the socket layer's
+// start-up, which Winsock needs and POSIX counts.
+#if defined(_WIN32)
 #include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
 
 #include <cstring>
 
 #include "platform/net.h"
 #include "platform/sockets.h"
-#include "platform/win32/wait_context_win32.h"
 
 namespace kestrav::platform
 {
