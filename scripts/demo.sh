@@ -3,11 +3,14 @@
 # the simulated camera, searches it and then records live H.264 and JPEG from it with what the search found,
 # through the module as a recording server would, and checks the files with FFprobe.
 #
-#   scripts/demo.sh [--seconds N] [--out DIR] [--build-dir DIR]
+#   scripts/demo.sh [--seconds N] [--out DIR] [--build-dir DIR | --preset windows]
 #
 #   --seconds N       how long to record (default 5)
 #   --out DIR         where the recordings go (default: demo/ in the build directory)
 #   --build-dir DIR   build there instead of build/default (CMake preset "default")
+#   --preset windows  the 32-bit Windows build instead (CMake preset "windows", build/windows): BrantelIPCapture.dll
+#                     and brantel-host.exe, run under Wine in a prefix of the build tree; the camera, the checks
+#                     and the recordings' place stay on Linux
 #
 # Exits non-zero when a step fails, when a stream delivers no frame, or when a file does not hold what was asked.
 set -euo pipefail
@@ -17,21 +20,23 @@ repo=$(pwd)
 
 usage()
 {
-    echo "usage: scripts/demo.sh [--seconds N] [--out DIR] [--build-dir DIR]" >&2
+    echo "usage: scripts/demo.sh [--seconds N] [--out DIR] [--build-dir DIR | --preset windows]" >&2
     exit 2
 }
 
 seconds=5
 out=
 build_dir=
+preset=default
 while [[ $# -gt 0 ]]; do
     case "$1" in
-    --seconds | --out | --build-dir)
+    --seconds | --out | --build-dir | --preset)
         [[ $# -ge 2 ]] || usage
         case "$1" in
         --seconds) seconds=$2 ;;
         --out) out=$2 ;;
         --build-dir) build_dir=$2 ;;
+        --preset) preset=$2 ;;
         esac
         shift 2
         ;;
@@ -46,17 +51,36 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     echo "demo.sh: --seconds needs a whole number of seconds, not '$seconds'" >&2
     exit 2
 fi
+if [[ "$preset" != default && "$preset" != windows ]]; then
+    echo "demo.sh: --preset is default or windows, not '$preset'" >&2
+    usage
+fi
+if [[ "$preset" == windows && -n "$build_dir" ]]; then
+    echo "demo.sh: --preset windows builds in build/windows; --build-dir is for the Linux build" >&2
+    usage
+fi
+windows=0
+[[ "$preset" == windows ]] && windows=1
 
 section()
 {
     printf '\n==== %s ====\n' "$*"
 }
 
-section "Dependencies (scripts/setup.sh)"
-bash scripts/setup.sh
+if [[ $windows -eq 1 ]]; then
+    section "Dependencies (scripts/setup.sh --windows)"
+    bash scripts/setup.sh --windows
+else
+    section "Dependencies (scripts/setup.sh)"
+    bash scripts/setup.sh
+fi
 
-section "Build (the module and the host bench program)"
-if [[ -z "$build_dir" ]]; then
+if [[ $windows -eq 1 ]]; then
+    section "Build (BrantelIPCapture.dll and brantel-host.exe, mingw-w64 i686)"
+    cmake --preset windows >/dev/null
+    build_dir=$repo/build/windows
+    cmake --build --preset windows --target brantel-host
+elif [[ -z "$build_dir" ]]; then
     cmake --preset default >/dev/null
     build_dir=$repo/build/default
     cmake --build --preset default --target brantel-host
@@ -66,15 +90,45 @@ else
 fi
 host=$build_dir/tools/host/brantel-host
 out=${out:-$build_dir/demo}
+if [[ $windows -eq 1 ]]; then
+    host=$host.exe
+    module=$build_dir/src/BrantelIPCapture.dll
+    # The program names files as Windows does; Wine's drive Z: is the Linux root.
+    out=$(realpath -m "$out")
+fi
+
+# A path as the host program names it.
+host_path()
+{
+    if [[ $windows -eq 1 ]]; then
+        local path=${1//\//\\}
+        printf 'Z:%s' "$path"
+    else
+        printf '%s' "$1"
+    fi
+}
+
+run_host()
+{
+    if [[ $windows -eq 1 ]]; then
+        wine "$host" "$@"
+    else
+        "$host" "$@"
+    fi
+}
 
 section "Simulated camera (tools/camsim/camsim.py)"
 work=$(mktemp -d /tmp/brantel-demo-XXXXXX)
 camera_pid=
+wine_started=0
 cleanup()
 {
     if [[ -n "$camera_pid" ]] && kill -0 "$camera_pid" 2>/dev/null; then
         kill "$camera_pid" 2>/dev/null || true
         wait "$camera_pid" 2>/dev/null || true
+    fi
+    if [[ $wine_started -eq 1 ]]; then
+        wineserver -k || true
     fi
     rm -rf "$work"
 }
@@ -109,8 +163,15 @@ echo "camera: HTTP CGI on 127.0.0.1:$http_port, RTSP on 127.0.0.1:$rtsp_port"
 # simulated camera's RTSP port is chosen at its start, so the configuration names it for this camera, as an
 # installation names a camera's RTSP port that is not 554; the device search reports it from there.
 mkdir -p "$work/host"
-cp "$host" "$work/host/brantel-host"
-host=$work/host/brantel-host
+if [[ $windows -eq 1 ]]; then
+    # The module beside the program, as a host installs it.
+    cp "$host" "$work/host/brantel-host.exe"
+    cp "$module" "$work/host/BrantelIPCapture.dll"
+    host=$work/host/brantel-host.exe
+else
+    cp "$host" "$work/host/brantel-host"
+    host=$work/host/brantel-host
+fi
 cat >"$work/host/BrantelIPCapture.xml" <<XML
 <?xml version="1.0" encoding="utf-8"?>
 <Configuration>
@@ -118,12 +179,24 @@ cat >"$work/host/BrantelIPCapture.xml" <<XML
 </Configuration>
 XML
 
+if [[ $windows -eq 1 ]]; then
+    section "Wine (prefix build/windows/wine)"
+    # As scripts/test.sh runs the suite: one prefix in the build tree, its services started once, and Wine's own
+    # diagnostics and the Mono and Gecko installers of a new prefix left out.
+    export WINEPREFIX=$build_dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    wine_started=1
+    wine wineboot </dev/null >/dev/null 2>&1
+    echo "$(wine --version) in $WINEPREFIX"
+fi
+
 section "Device search (brantel-host probe)"
 # What an operator's "add camera" runs: the camera's /server and /getprofile answers become the six device details
 # (1 video standard, 2 firmware, 3 MAC address, 4 RTSP port, 5 stream capabilities, 6 PTZ features) that every
 # later open of the camera gets back. The channels choose their stream profile and RTSP path from 5.
 params=$work/camera.params
-if ! "$host" probe --address 127.0.0.1 --port "$http_port" --out "$params"; then
+if ! run_host probe --address 127.0.0.1 --port "$http_port" --out "$(host_path "$params")"; then
     echo "demo.sh: the device search failed; the camera's log ends with:" >&2
     tail -n 20 "$work/camera.log" >&2
     exit 1
@@ -136,10 +209,10 @@ echo "(Ctrl-C stops the recording early; the files are still checked)"
 # Ctrl-C reaches brantel-host, which stops the streams and writes its summary; the demo goes on to the checks.
 trap ':' INT
 status=0
-"$host" record --address 127.0.0.1 --port "$http_port" --params-file "$params" \
+run_host record --address 127.0.0.1 --port "$http_port" --params-file "$(host_path "$params")" \
     --stream h264,kind=live,size=1280x720,fps=25,quality=50 \
     --stream jpeg,kind=remote,size=720x480,fps=10,quality=70 \
-    --duration "$seconds" --out "$out" || status=$?
+    --duration "$seconds" --out "$(host_path "$out")" || status=$?
 trap 'exit 130' INT
 if [[ $status -ne 0 ]]; then
     echo "demo.sh: brantel-host ended with status $status; the camera's log ends with:" >&2

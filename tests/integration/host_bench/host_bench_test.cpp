@@ -2,18 +2,18 @@
 // written to files that FFmpeg decodes, and a device search whose details the recording then uses.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
-#include <sstream>
+#include <string>
+#include <vector>
 
 #include "support/camsim_peer.h"
 #include "support/child_process.h"
+#include "support/ffmpeg_tools.h"
+#include "support/program_run.h"
 
 #ifndef BRANTEL_HOST_PROGRAM
 #error "BRANTEL_HOST_PROGRAM must name the brantel-host program"
@@ -27,6 +27,7 @@ namespace kestrav::hostbench
 namespace
 {
 using namespace std::chrono_literals;
+using testing::ProgramRun;
 
 // Small pictures keep the camera's encoders light on a busy test machine.
 constexpr const char* kProfiles = "profile_00_name=H264 CIF\r\n"
@@ -43,21 +44,23 @@ constexpr const char* kStreamCapabilities = "h264:cif 352x240 30 256-512-1024- 2
                                             "h264:cif 352x240 30 256-512-1024- 20-30-40-50-60-70-80-,;"
                                             "jpeg:qvga 320x240 25  20-30-40-50-60-70-80-,;#";
 
+// In the directory shared with the Linux peers, so that FFmpeg reads what the program wrote also under Wine.
 class TemporaryDirectory
 {
 public:
-    TemporaryDirectory()
+    TemporaryDirectory() : path_(testing::MakeSharedDirectory("host-bench-it-")) {}
+    ~TemporaryDirectory()
     {
-        path_ = std::filesystem::temp_directory_path() / ("host-bench-it-" + std::to_string(std::random_device()()));
-        std::filesystem::create_directories(path_);
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
     }
-    ~TemporaryDirectory() { std::filesystem::remove_all(path_); }
     const std::filesystem::path& Path() const { return path_; }
 
 private:
     std::filesystem::path path_;
 };
 
+// For the shell that runs FFmpeg.
 std::string Quoted(const std::string& text)
 {
     std::string quoted = "'";
@@ -72,20 +75,20 @@ std::string ReadText(const std::filesystem::path& file)
     return std::string(std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>());
 }
 
-struct ShellRun
+// The program of this build as this test names it (under Wine, on drive Z:).
+std::filesystem::path HostProgram()
 {
-    int status = -1;
-    std::string output;
-};
+    return testing::LocalPath(BRANTEL_HOST_PROGRAM);
+}
 
-// The command with its stdout and stderr, and its exit status.
-ShellRun RunShell(const std::string& command, const std::filesystem::path& outputFile)
+// brantel-host with the arguments, its stdout and stderr, and its exit status. Every run is bounded: the longest
+// records 3 s.
+ProgramRun RunHost(const std::vector<std::string>& arguments, const std::filesystem::path& outputFile,
+                   const std::filesystem::path& program = HostProgram())
 {
-    const int raw = std::system((command + " >" + Quoted(outputFile.string()) + " 2>&1 </dev/null").c_str());
-    ShellRun run;
-    run.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.output = ReadText(outputFile);
-    return run;
+    std::vector<std::string> command{program.string()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return testing::RunProgram(command, outputFile, 60s);
 }
 
 // The simulated camera with its HTTP and RTSP sides on free ports.
@@ -114,7 +117,8 @@ private:
 
 bool DecoderInstalled()
 {
-    return std::filesystem::exists("/usr/bin/ffmpeg") && std::filesystem::exists("/usr/bin/ffprobe");
+    return std::filesystem::exists(testing::LocalPath(testing::kFfmpeg)) &&
+           std::filesystem::exists(testing::LocalPath(testing::kFfprobe));
 }
 
 TEST(HostBenchProgram, RecordsLiveH264AndJpegThatDecode)
@@ -127,11 +131,10 @@ TEST(HostBenchProgram, RecordsLiveH264AndJpegThatDecode)
     std::ofstream(params) << "# as a device search writes it\n4=" << camera.RtspPort() << "\n5=" << kStreamCapabilities
                           << "\n";
 
-    const std::string command =
-        std::string(BRANTEL_HOST_PROGRAM) + " record --port " + std::to_string(camera.HttpPort()) + " --params-file " +
-        Quoted(params.string()) + " --stream h264,size=352x240,fps=10,quality=50" +
-        " --stream jpeg,kind=live,size=320x240,fps=5 --duration 3 --out " + Quoted(out.string());
-    const ShellRun run = RunShell(command, directory.Path() / "output.txt");
+    const ProgramRun run = RunHost({"record", "--port", std::to_string(camera.HttpPort()), "--params-file",
+                                    params.string(), "--stream", "h264,size=352x240,fps=10,quality=50", "--stream",
+                                    "jpeg,kind=live,size=320x240,fps=5", "--duration", "3", "--out", out.string()},
+                                   directory.Path() / "output.txt");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("every stream received frames"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("ch0-main-h264  "), std::string::npos) << "a status line per stream\n" << run.output;
@@ -148,17 +151,18 @@ TEST(HostBenchProgram, RecordsLiveH264AndJpegThatDecode)
     for (const auto& [file, expected] : files)
     {
         SCOPED_TRACE(file.string());
-        const ShellRun decode =
-            RunShell("/usr/bin/ffmpeg -nostdin -hide_banner -v error -i " + Quoted(file.string()) + " -f null -",
-                     directory.Path() / "decode.txt");
-        EXPECT_EQ(decode.status, 0);
-        EXPECT_EQ(decode.output, "") << "FFmpeg complains";
-        const ShellRun probe = RunShell("/usr/bin/ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                        "stream=codec_name,width,height,nb_read_frames -of csv=p=0 " +
-                                            Quoted(file.string()),
-                                        directory.Path() / "probe.txt");
-        EXPECT_EQ(probe.output.rfind(expected + ",", 0), 0u) << probe.output;
-        const int frames = std::atoi(probe.output.substr(expected.size() + 1).c_str());
+        // The Linux tools, also under Wine: the file named as they name it.
+        const std::string peerFile = Quoted(testing::PeerPath(file));
+        const std::string decode =
+            testing::RunCommand(std::string(testing::kFfmpeg) + " -nostdin -hide_banner -v error -i " + peerFile +
+                                " -f null - 2>&1 || echo \"ffmpeg: exit status $?\"");
+        EXPECT_EQ(decode, "") << "FFmpeg complains";
+        const std::string probe = testing::RunCommand(std::string(testing::kFfprobe) +
+                                                      " -v error -count_frames -select_streams v:0 -show_entries "
+                                                      "stream=codec_name,width,height,nb_read_frames -of csv=p=0 " +
+                                                      peerFile);
+        EXPECT_EQ(probe.rfind(expected + ",", 0), 0u) << probe;
+        const int frames = std::atoi(probe.substr(expected.size() + 1).c_str());
         EXPECT_GE(frames, 5) << "a few seconds of video";
     }
 }
@@ -174,11 +178,10 @@ TEST(HostBenchProgram, DiscardCountsTheFramesOfEveryDeviceAndWritesNothing)
     const std::filesystem::path params = directory.Path() / "camera.params";
     std::ofstream(params) << "4=" << camera.RtspPort() << "\n5=" << kStreamCapabilities << "\n";
 
-    const ShellRun run = RunShell(std::string(BRANTEL_HOST_PROGRAM) + " record --port " +
-                                      std::to_string(camera.HttpPort()) + " --params-file " + Quoted(params.string()) +
-                                      " --stream h264,size=352x240,fps=10,quality=50 --devices 2 --discard" +
-                                      " --duration 3 --out " + Quoted(out.string()),
-                                  directory.Path() / "output.txt");
+    const ProgramRun run = RunHost({"record", "--port", std::to_string(camera.HttpPort()), "--params-file",
+                                    params.string(), "--stream", "h264,size=352x240,fps=10,quality=50", "--devices",
+                                    "2", "--discard", "--duration", "3", "--out", out.string()},
+                                   directory.Path() / "output.txt");
     ASSERT_EQ(run.status, 0) << run.output;
     for (const char* expected : {"dev1-ch0-main-h264: ", "dev2-ch0-main-h264: ", "totals: 2 streams, 2 with frames",
                                  " CPU-s per 1000 frames, ", " threads, VmRSS "})
@@ -210,10 +213,9 @@ TEST_F(HostBenchAlarms, IoSwitchesRelaysAndPrintsInputChanges)
     const std::filesystem::path params = directory.Path() / "camera.params";
     std::ofstream(params) << "3=00-11-22-33-44-55\n";
 
-    const ShellRun run =
-        RunShell(std::string(BRANTEL_HOST_PROGRAM) + " io --port " + std::to_string(camera.HttpPort()) +
-                     " --params-file " + Quoted(params.string()) + " --outputs 2 --relay 2=on --watch 1",
-                 directory.Path() / "io.txt");
+    const ProgramRun run = RunHost({"io", "--port", std::to_string(camera.HttpPort()), "--params-file", params.string(),
+                                    "--outputs", "2", "--relay", "2=on", "--watch", "1"},
+                                   directory.Path() / "io.txt");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("relay 2: on"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("input 1: active"), std::string::npos) << run.output;
@@ -226,10 +228,9 @@ TEST_F(HostBenchAlarms, IoSwitchesRelaysAndPrintsInputChanges)
 TEST_F(HostBenchAlarms, RecordWithMotionPrintsAndCountsMotionRecords)
 {
     ASSERT_TRUE(camera.IsReady()) << camera.StartFailure();
-    const ShellRun run =
-        RunShell(std::string(BRANTEL_HOST_PROGRAM) + " record --port " + std::to_string(camera.HttpPort()) +
-                     " --stream h264 --motion --duration 2 --out " + Quoted((directory.Path() / "out").string()),
-                 directory.Path() / "record.txt");
+    const ProgramRun run = RunHost({"record", "--port", std::to_string(camera.HttpPort()), "--stream", "h264",
+                                    "--motion", "--duration", "2", "--out", (directory.Path() / "out").string()},
+                                   directory.Path() / "record.txt");
     EXPECT_EQ(run.status, 1) << "no video frames\n" << run.output;
     EXPECT_NE(run.output.find("ch0-main-h264: motion on"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("ch0-main-h264: motion off"), std::string::npos) << run.output;
@@ -239,15 +240,14 @@ TEST_F(HostBenchAlarms, RecordWithMotionPrintsAndCountsMotionRecords)
 TEST(HostBenchProgram, UsageErrorsAndAMissingModuleHaveTheirExitStatus)
 {
     TemporaryDirectory directory;
-    const ShellRun usage =
-        RunShell(std::string(BRANTEL_HOST_PROGRAM) + " record --stream vp8", directory.Path() / "u.txt");
+    const ProgramRun usage = RunHost({"record", "--stream", "vp8"}, directory.Path() / "u.txt");
     EXPECT_EQ(usage.status, 2);
     EXPECT_NE(usage.output.find("stream codec must be h264 or jpeg, not 'vp8'"), std::string::npos) << usage.output;
 
-    const ShellRun missing = RunShell(
-        std::string(BRANTEL_HOST_PROGRAM) + " record --stream h264 --duration 1 --module " +
-            Quoted((directory.Path() / "none.so").string()) + " --out " + Quoted((directory.Path() / "out").string()),
-        directory.Path() / "m.txt");
+    const ProgramRun missing =
+        RunHost({"record", "--stream", "h264", "--duration", "1", "--module", (directory.Path() / "none.so").string(),
+                 "--out", (directory.Path() / "out").string()},
+                directory.Path() / "m.txt");
     EXPECT_EQ(missing.status, 3);
     EXPECT_NE(missing.output.find("cannot load the module"), std::string::npos) << missing.output;
 }
@@ -262,16 +262,16 @@ TEST(HostBenchProgram, ProbeWritesTheDeviceDetailsThatRecordThenUses)
                            "profile_01_bps_range=\r\nprofile_01_quality_range=20,50,80\r\n");
     ASSERT_TRUE(camera.IsReady()) << "the simulated camera did not start";
     TemporaryDirectory directory;
-    const std::filesystem::path host = directory.Path() / "brantel-host";
-    std::filesystem::copy_file(BRANTEL_HOST_PROGRAM, host);
+    const std::filesystem::path host = directory.Path() / HostProgram().filename();
+    std::filesystem::copy_file(HostProgram(), host);
     std::ofstream(directory.Path() / "BrantelIPCapture.xml")
         << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Configuration>\n  <Device address=\"127.0.0.1\" port=\""
         << camera.HttpPort() << "\"><RTSPPort value=\"" << camera.RtspPort() << "\"/></Device>\n</Configuration>\n";
     const std::filesystem::path params = directory.Path() / "camera.params";
 
-    const ShellRun probe = RunShell(Quoted(host.string()) + " probe --address 127.0.0.1 --port " +
-                                        std::to_string(camera.HttpPort()) + " --out " + Quoted(params.string()),
-                                    directory.Path() / "probe.txt");
+    const ProgramRun probe = RunHost(
+        {"probe", "--address", "127.0.0.1", "--port", std::to_string(camera.HttpPort()), "--out", params.string()},
+        directory.Path() / "probe.txt", host);
     ASSERT_EQ(probe.status, 0) << probe.output;
     for (const char* shown :
          {"VC-4220", "00:1C:A8:12:34:56", "2.4.1 build 0312", "pan, tilt, focus, iris, zoom; 128 presets",
@@ -282,12 +282,10 @@ TEST(HostBenchProgram, ProbeWritesTheDeviceDetailsThatRecordThenUses)
     EXPECT_NE(details.find("\n6=1,1,128\n"), std::string::npos) << details;
 
     const std::filesystem::path out = directory.Path() / "recording";
-    const ShellRun record = RunShell(Quoted(host.string()) + " record --port " + std::to_string(camera.HttpPort()) +
-                                         " --params-file " + Quoted(params.string()) +
-                                         " --stream h264,size=352x240,fps=10 --stream jpeg,kind=live,size=352x240,fps=5"
-                                         " --duration 2 --out " +
-                                         Quoted(out.string()),
-                                     directory.Path() / "record.txt");
+    const ProgramRun record = RunHost({"record", "--port", std::to_string(camera.HttpPort()), "--params-file",
+                                       params.string(), "--stream", "h264,size=352x240,fps=10", "--stream",
+                                       "jpeg,kind=live,size=352x240,fps=5", "--duration", "2", "--out", out.string()},
+                                      directory.Path() / "record.txt", host);
     ASSERT_EQ(record.status, 0) << record.output;
     EXPECT_GT(std::filesystem::file_size(out / "ch0-main-h264.h264"), 0u);
     EXPECT_GT(std::filesystem::file_size(out / "ch0-live-jpeg.mjpeg"), 0u);
@@ -296,9 +294,9 @@ TEST(HostBenchProgram, ProbeWritesTheDeviceDetailsThatRecordThenUses)
 TEST(HostBenchProgram, AProbeOfAClosedPortPrintsItsCodeAndMessage)
 {
     TemporaryDirectory directory;
-    const ShellRun probe = RunShell(std::string(BRANTEL_HOST_PROGRAM) + " probe --port 1 --timeout 20 --out " +
-                                        Quoted((directory.Path() / "p").string()),
-                                    directory.Path() / "probe.txt");
+    const ProgramRun probe =
+        RunHost({"probe", "--port", "1", "--timeout", "20", "--out", (directory.Path() / "p").string()},
+                directory.Path() / "probe.txt");
     EXPECT_EQ(probe.status, 1) << probe.output;
     EXPECT_NE(probe.output.find("failed with code 2 (camera offline or unreachable): "), std::string::npos)
         << probe.output;

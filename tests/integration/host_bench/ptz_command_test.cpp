@@ -2,27 +2,23 @@
 // and the presets it saves are found again by the next run.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/camsim_peer.h"
+#include "support/child_process.h"
+#include "support/program_run.h"
 
 namespace kestrav::hostbench
 {
 namespace
 {
-struct PtzRun
-{
-    int status = -1;
-    std::string output;
-};
+using testing::ProgramRun;
 
 class PtzCommandTest : public ::testing::Test
 {
@@ -34,8 +30,7 @@ protected:
         char mac[13];
         std::snprintf(mac, sizeof mac, "02%010llx", static_cast<unsigned long long>(std::random_device()()));
         this->mac = mac;
-        presetFile =
-            std::filesystem::path(BRANTEL_HOST_PROGRAM).parent_path() / ("BrantelIPCapture_" + this->mac + ".preset");
+        presetFile = program.parent_path() / ("BrantelIPCapture_" + this->mac + ".preset");
         outputFile = std::filesystem::temp_directory_path() / ("ptz-command-" + this->mac + ".txt");
     }
     void TearDown() override
@@ -44,18 +39,16 @@ protected:
         std::filesystem::remove(outputFile);
     }
 
-    PtzRun Run(const std::string& action, const std::string& features = "1,1,1")
+    // `action` is words without spaces in them, as typed.
+    ProgramRun Run(const std::string& action, const std::string& features = "1,1,1")
     {
-        const std::string command = std::string(BRANTEL_HOST_PROGRAM) + " ptz --port " +
-                                    std::to_string(camera.HttpPort()) + " --param 3=" + mac +
-                                    " --param '6=" + features + "' --wait 0.3 " + action + " >" + outputFile.string() +
-                                    " 2>&1 </dev/null";
-        const int raw = std::system(command.c_str());
-        PtzRun run;
-        run.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        std::ifstream input(outputFile, std::ios::binary);
-        run.output.assign(std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>());
-        return run;
+        std::vector<std::string> command{program.string(), "ptz",      "--port",  std::to_string(camera.HttpPort()),
+                                         "--param",        "3=" + mac, "--param", "6=" + features,
+                                         "--wait",         "0.3"};
+        std::istringstream words(action);
+        for (std::string word; words >> word;)
+            command.push_back(word);
+        return testing::RunProgram(command, outputFile, std::chrono::seconds(30));
     }
 
     std::vector<std::string> TakeTargets()
@@ -67,6 +60,8 @@ protected:
         return targets;
     }
 
+    // Under Wine on drive Z:; the module keeps its presets beside it.
+    const std::filesystem::path program = testing::LocalPath(BRANTEL_HOST_PROGRAM);
     testing::CamsimPeer camera;
     std::string mac;
     std::filesystem::path presetFile;
@@ -95,12 +90,12 @@ TEST_F(PtzCommandTest, ActionsReachTheCameraAndPresetsOutliveTheRun)
     for (const Step& step : steps)
     {
         SCOPED_TRACE(step.action);
-        const PtzRun run = Run(step.action);
+        const ProgramRun run = Run(step.action);
         EXPECT_EQ(run.status, step.status) << run.output;
         EXPECT_NE(run.output.find(step.printed), std::string::npos) << run.output;
         EXPECT_EQ(TakeTargets(), step.targets);
     }
-    const PtzRun refused = Run("zoom in", "1,0,1");
+    const ProgramRun refused = Run("zoom in", "1,0,1");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.output.find("zoom in: -19 (not supported by the camera)"), std::string::npos) << refused.output;
 }
