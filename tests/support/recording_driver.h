@@ -17,7 +17,7 @@ namespace kestrav::testing
 class RecordingDriver : public ShortTimeoutDriver
 {
 public:
-    void SendDebugMessage(unsigned level, const char* format, ...) override __attribute__((format(printf, 3, 4)))
+    void SendDebugMessage(unsigned level, const char* format, ...) override KESTRAV_PRINTF_FORMAT(3, 4)
     {
         va_list arguments;
         va_start(arguments, format);
