@@ -173,7 +173,7 @@ struct Fixture
 // tests/data as this program names it (under Wine the build's Linux path is on drive Z:).
 inline std::filesystem::path RecordedDataDirectory()
 {
-    return LocalPath(std::filesystem::path(__FILE__).parent_path().string()) / ".." / ".." / "data";
+    return LocalPath(BRANTEL_TEST_DATA_DIR);
 }
 
 inline std::filesystem::path FixtureDirectory()
