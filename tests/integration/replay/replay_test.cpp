@@ -217,10 +217,13 @@ TEST_F(Replay, LoopsWithContinuousSequenceNumbersAndTimeStamps)
     std::string line;
     while (std::getline(lines, line))
     {
-        if (line.empty() || line == "N/A")
+        // The time stamp is the first field: some lines carry more after a comma ("N/A," has been seen on a
+        // busy machine), and a packet FFprobe has no time stamp for yet says "N/A".
+        const std::string pts = line.substr(0, line.find(','));
+        if (pts.empty() || pts == "N/A")
             continue;
-        ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(line[0]))) << "FFmpeg complains: " << line;
-        stamps.push_back(std::stoll(line));
+        ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(pts[0]))) << "FFmpeg complains: " << line;
+        stamps.push_back(std::stoll(pts));
     }
     ASSERT_GE(stamps.size(), kFramesPastTheLoop) << output;
     for (std::size_t i = 1; i < stamps.size(); ++i)
